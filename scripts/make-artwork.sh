@@ -29,7 +29,9 @@ ensure_tools() {
   [ ${#missing[@]} -eq 0 ] && return 0
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo=sudo
-  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+  # A fresh machine may have empty package lists; refresh them only when the first try fails.
+  $sudo apt-get install -y --no-install-recommends "${missing[@]}" ||
+    { $sudo apt-get update && $sudo apt-get install -y --no-install-recommends "${missing[@]}"; }
 }
 
 # PNG32 forces 8-bit RGBA (colour type 6) even for a picture that happens to be opaque or grey.
