@@ -1,0 +1,124 @@
+#include "Mp4Muxer.h"
+
+#include <limits>
+
+namespace zv::mp4 {
+namespace {
+
+constexpr uint64_t kMax32 = std::numeric_limits<uint32_t>::max();
+
+uint64_t ticksFrom100ns(int64_t duration100ns) {
+    return (uint64_t(duration100ns) * kTimescale / 1000 + 5'000) / 10'000;
+}
+
+}  // namespace
+
+Mp4Muxer::~Mp4Muxer() { close(); }
+
+bool Mp4Muxer::open(const std::filesystem::path& path, const Mp4VideoTrack& track, Mp4FragmentLimits limits) {
+    close();
+    track_ = track;
+    limits_ = limits;
+    table_ = {};
+    wrapOffset_ = finalMoovOffset_ = 0;
+    nextSequence_ = 1;
+    pending_.clear();
+    pendingBytes_.clear();
+    pendingStartTicks_ = lastTicks_ = skippedTicks_ = 0;
+    hasSamples_ = indexWritten_ = false;
+    firstTime100ns_ = lastTime100ns_ = 0;
+    if (!isValidTrack(track)) return false;
+    if (!file_.open(path)) return false;
+    const Mp4FileStart start = buildFileStart(track_);
+    wrapOffset_ = start.wrapOffset;
+    return file_.append(start.bytes.data(), start.bytes.size()) && file_.flush();
+}
+
+uint64_t Mp4Muxer::ticksFor(int64_t time100ns) {
+    if (!hasSamples_) return 0;
+    uint64_t ticks = ticksFrom100ns(time100ns - firstTime100ns_) - skippedTicks_;
+    // Stamps closer than one tick still get distinct times.
+    if (ticks <= lastTicks_) ticks = lastTicks_ + 1;
+    if (ticks - lastTicks_ > kMax32) {
+        // A gap longer than one sample can last: the timeline after it moves earlier by the excess.
+        skippedTicks_ += ticks - lastTicks_ - kMax32;
+        ticks = lastTicks_ + kMax32;
+    }
+    return ticks;
+}
+
+bool Mp4Muxer::writeSample(const uint8_t* sample, size_t size, int64_t time100ns, bool keyFrame) {
+    if (!file_.isOpen() || file_.failed() || indexWritten_) return false;
+    if (!sample || size == 0 || size > kMax32) return false;
+    if (hasSamples_ && time100ns <= lastTime100ns_) return false;
+
+    const uint64_t ticks = ticksFor(time100ns);
+    if (hasSamples_) {
+        pending_.back().duration = uint32_t(ticks - lastTicks_);
+        const uint64_t elapsed = ticks - pendingStartTicks_;
+        const bool cut = (keyFrame && elapsed >= ticksFrom100ns(limits_.preferred100ns)) ||
+                         elapsed >= ticksFrom100ns(limits_.maximum100ns) ||
+                         pendingBytes_.size() + size > limits_.maximumBytes;
+        if (cut && !writeFragment()) return false;
+    } else {
+        firstTime100ns_ = time100ns;
+        hasSamples_ = true;
+    }
+    if (pending_.empty()) pendingStartTicks_ = ticks;
+    pending_.push_back(Mp4Sample{uint32_t(size), 0, keyFrame});
+    pendingBytes_.insert(pendingBytes_.end(), sample, sample + size);
+    lastTicks_ = ticks;
+    lastTime100ns_ = time100ns;
+    return true;
+}
+
+bool Mp4Muxer::writeFragment() {
+    if (pending_.empty()) return !file_.failed();
+    const std::vector<uint8_t> header = buildFragmentHeader(nextSequence_, pendingStartTicks_, pending_);
+    const uint64_t payloadOffset = file_.size() + fragmentPayloadOffset(pending_);
+    // Flushed per fragment so a killed process leaves everything up to here readable.
+    if (!file_.append(header.data(), header.size()) || !file_.append(pendingBytes_.data(), pendingBytes_.size()) ||
+        !file_.flush())
+        return false;
+    ++nextSequence_;
+    table_.chunks.push_back(Mp4Chunk{payloadOffset, uint32_t(table_.samples.size()), uint32_t(pending_.size())});
+    table_.samples.insert(table_.samples.end(), pending_.begin(), pending_.end());
+    pending_.clear();
+    pendingBytes_.clear();
+    return true;
+}
+
+bool Mp4Muxer::closeFragmentAt(uint64_t nextTicks) {
+    if (!pending_.empty()) pending_.back().duration = uint32_t(nextTicks - lastTicks_);
+    return writeFragment();
+}
+
+bool Mp4Muxer::writeFinalIndex() {
+    if (!file_.isOpen() || file_.failed() || indexWritten_) return false;
+    if (!closeFragmentAt(lastTicks_ + ticksFrom100ns(kLastSampleDuration100ns))) return false;
+    // Until commitFinalIndex, readers take the first moov and the fragments; this second one is ignored.
+    finalMoovOffset_ = file_.size();
+    const std::vector<uint8_t> moov = buildFinalMoov(track_, table_);
+    if (!file_.append(moov.data(), moov.size()) || !file_.flush()) return false;
+    indexWritten_ = true;
+    return true;
+}
+
+bool Mp4Muxer::commitFinalIndex() {
+    if (!file_.isOpen() || file_.failed() || !indexWritten_) return false;
+    const std::vector<uint8_t> header = buildWrappingMdatHeader(finalMoovOffset_ - wrapOffset_);
+    return file_.overwrite(wrapOffset_, header.data(), header.size()) && file_.flush();
+}
+
+bool Mp4Muxer::finalize() {
+    const bool written = writeFinalIndex() && commitFinalIndex();
+    return close() && written;
+}
+
+bool Mp4Muxer::close() {
+    if (!file_.isOpen()) return !file_.failed();
+    if (!indexWritten_) closeFragmentAt(lastTicks_ + ticksFrom100ns(kLastSampleDuration100ns));
+    return file_.close();
+}
+
+}  // namespace zv::mp4

@@ -1,0 +1,81 @@
+#pragma once
+// Writes one H.264 track to an MP4 file that stays playable while it grows: an initial moov
+// announcing fragments, then a moof+mdat pair at most about every two seconds, each flushed.
+// finalize() appends a complete index and turns the file into a plain MP4 in one last write.
+//
+// Times: samples carry 100 ns presentation stamps that must increase. The first sample is
+// shown at time 0 and every later one at (stamp - first stamp), so a recording whose first
+// frame came late does not open on a frozen picture.
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+#include "Mp4Boxes.h"
+#include "OutputFile.h"
+
+namespace zv::mp4 {
+
+// How long the final sample lasts, in 100 ns: one frame at 30 fps.
+constexpr int64_t kLastSampleDuration100ns = 333'333;
+
+struct Mp4FragmentLimits {
+    int64_t preferred100ns = 10'000'000;  // cut at the first key frame after this much
+    int64_t maximum100ns = 20'000'000;    // cut here even without a key frame
+    size_t maximumBytes = 32u << 20;
+};
+
+class Mp4Muxer {
+public:
+    Mp4Muxer() = default;
+    ~Mp4Muxer();  // without finalize: writes what is complete and closes, leaving a fragmented file
+    Mp4Muxer(const Mp4Muxer&) = delete;
+    Mp4Muxer& operator=(const Mp4Muxer&) = delete;
+
+    bool open(const std::filesystem::path& path, const Mp4VideoTrack& track, Mp4FragmentLimits limits = {});
+
+    // sample: 4-byte big-endian length-prefixed NAL units of one picture, no SPS/PPS.
+    // Returns false, and writes nothing, for an empty sample or a stamp not after the previous one;
+    // also false once any I/O has failed.
+    bool writeSample(const uint8_t* sample, size_t size, int64_t time100ns, bool keyFrame);
+
+    bool finalize();  // = writeFinalIndex() + commitFinalIndex() + close; false on any I/O error seen
+
+    // The two halves of finalize, apart so tests can stop between them as a crash would.
+    bool writeFinalIndex();   // flushes the held samples, appends the complete moov
+    bool commitFinalIndex();  // hides the fragment boxes inside one mdat
+
+    // Closes without finalizing; safe to call more than once.
+    bool close();
+
+    bool isOpen() const { return file_.isOpen(); }
+    bool failed() const { return file_.failed(); }
+    const Mp4SampleTable& writtenSamples() const { return table_; }
+
+private:
+    bool writeFragment();
+    bool closeFragmentAt(uint64_t nextTicks);
+    uint64_t ticksFor(int64_t time100ns);
+
+    OutputFile file_;
+    Mp4VideoTrack track_;
+    Mp4FragmentLimits limits_;
+    Mp4SampleTable table_;  // samples already on disk
+    uint64_t wrapOffset_ = 0;
+    uint64_t finalMoovOffset_ = 0;
+    uint32_t nextSequence_ = 1;
+
+    // Samples gathered for the next fragment; the last of them waits for the next stamp to know its duration.
+    std::vector<Mp4Sample> pending_;
+    std::vector<uint8_t> pendingBytes_;
+    uint64_t pendingStartTicks_ = 0;
+    uint64_t lastTicks_ = 0;
+
+    bool hasSamples_ = false;
+    int64_t firstTime100ns_ = 0;
+    int64_t lastTime100ns_ = 0;
+    uint64_t skippedTicks_ = 0;  // only grows past a gap too long for one sample duration
+    bool indexWritten_ = false;
+};
+
+}  // namespace zv::mp4

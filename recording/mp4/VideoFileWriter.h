@@ -1,0 +1,44 @@
+#pragma once
+// Encodes raw frames to H.264 on its own thread and writes them to a crash-safe MP4
+// (see Mp4Muxer.h for the file layout and how stamps map to presentation times).
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+
+struct VideoFileWriterConfig {
+    int width = 0;
+    int height = 0;
+    uint32_t bitrate = 4'000'000;
+    size_t queueFrames = 3;
+};
+
+struct VideoFileWriterState;
+
+class VideoFileWriter {
+public:
+    VideoFileWriter();
+    ~VideoFileWriter();  // without finalize: drops queued frames, keeps what is encoded, file stays playable
+    VideoFileWriter(const VideoFileWriter&) = delete;
+    VideoFileWriter& operator=(const VideoFileWriter&) = delete;
+
+    // Creates or truncates the file and starts the encoding thread. False if already open,
+    // on a bad size, when the encoder refuses the configuration, or when the file can't be created.
+    bool open(const std::filesystem::path& path, const VideoFileWriterConfig& config);
+
+    // Copies a frame (rows bottom-up, width*4 bytes each, B,G,R,x) and queues it; waits while
+    // the queue is full. False, with nothing queued, when not open, when length is not
+    // width*height*4, when time100ns is not after the last accepted frame's, or after an I/O error.
+    bool writeFrame(const uint8_t* bgraBottomUp, size_t length, int64_t time100ns);
+
+    // Encodes everything queued, writes the complete index and closes. False on any I/O error seen.
+    bool finalize();
+
+    bool isOpen() const;
+
+private:
+    void stop(bool finalizeFile);
+
+    std::unique_ptr<VideoFileWriterState> state_;
+    bool finalizeResult_ = false;
+};
