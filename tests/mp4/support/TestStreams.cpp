@@ -115,8 +115,9 @@ const TestH264Stream& testStream(int width, int height, int frameCount, int gop)
 }
 
 std::string decodeErrors(const std::string& path) {
+    // Passthrough timing: ffmpeg's null output would otherwise round close stamps together and complain.
     int exitCode = 0;
-    std::string out = runCommand("ffmpeg -nostdin -v error -i " + shellQuote(path) + " -f null - 2>&1", &exitCode);
+    std::string out = runCommand("ffmpeg -nostdin -v error -i " + shellQuote(path) + " -fps_mode passthrough -enc_time_base -1 -f null - 2>&1", &exitCode);
     if (exitCode != 0 && out.empty()) out = "ffmpeg exited with " + std::to_string(exitCode);
     return out;
 }

@@ -32,7 +32,7 @@ std::string scratchDirectory();
 // Runs a shell command, returns its standard output; exitCode gets the exit status.
 std::string runCommand(const std::string& command, int* exitCode = nullptr);
 
-// What `ffmpeg -v error -i file -f null -` prints (empty when the file decodes cleanly).
+// What `ffmpeg -v error -i file -f null -` prints, output timing passed through, (empty when the file decodes cleanly).
 std::string decodeErrors(const std::string& path);
 
 using ProbeSection = std::map<std::string, std::string>;

@@ -1,0 +1,260 @@
+// The muxer writing real files, checked with our box reader and with ffprobe/ffmpeg as oracle.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "BoxParser.h"
+#include "MuxerFixtures.h"
+
+using namespace zv::mp4;
+using namespace mp4test;
+
+namespace {
+
+std::string pathFor(const std::string& name) { return scratchDirectory() + "/" + name + ".mp4"; }
+
+std::vector<std::string> topLevelTypes(const std::vector<uint8_t>& bytes) {
+    std::vector<std::string> types;
+    auto boxes = parseBoxes(bytes, 0, bytes.size());
+    EXPECT_TRUE(boxes) << "top-level boxes don't add up to the file size";
+    if (!boxes) return types;
+    for (const Box& b : *boxes) types.push_back(b.type);
+    return types;
+}
+
+struct Recorded {
+    std::string path;
+    Expectation expected;
+};
+
+Recorded record(const std::string& name, int width, int height, const std::vector<int64_t>& times, int gop = 30,
+                bool finalize = true) {
+    const TestH264Stream& stream = testStream(width, height, 60, gop);
+    Recorded r{pathFor(name), Expectation{width, height, times, keyFlags(stream, times.size())}};
+    Mp4Muxer muxer;
+    EXPECT_TRUE(muxer.open(r.path, trackFor(stream, width, height)));
+    EXPECT_TRUE(feed(muxer, stream, times));
+    if (finalize) {
+        EXPECT_TRUE(muxer.finalize());
+    }
+    return r;
+}
+
+}  // namespace
+
+TEST(Mp4MuxerFile, RegularRecordingPlaysAsStamped) {
+    const Recorded r = record("regular", 320, 240, regularTimes(150));
+    EXPECT_TRUE(expectPlaysAsStamped(r.path, r.expected));
+}
+
+TEST(Mp4MuxerFile, FinalizedFileIsPlainWithOneCompleteIndex) {
+    const Recorded r = record("plain", 320, 240, regularTimes(150));
+    const std::vector<uint8_t> bytes = readFile(r.path);
+    EXPECT_EQ(topLevelTypes(bytes), (std::vector<std::string>{"ftyp", "mdat", "moov"}));
+    auto moov = findTop(bytes, "moov");
+    ASSERT_TRUE(moov);
+    EXPECT_TRUE(treeIsConsistent(bytes, *moov));
+    EXPECT_FALSE(findPath(bytes, *moov, {"mvex"}));
+    auto table = readSampleTable(bytes, *moov);
+    ASSERT_TRUE(table);
+    ASSERT_EQ(table->samples.size(), 150u);
+    // Chunks land inside the mdat that now wraps the fragments, and hold the samples' bytes.
+    const Box mdat = *findTop(bytes, "mdat");
+    const TestH264Stream& stream = testStream(320, 240, 60, 30);
+    for (const Mp4Chunk& chunk : table->chunks) {
+        uint64_t at = chunk.offset;
+        for (uint32_t i = chunk.firstSample; i < chunk.firstSample + chunk.sampleCount; ++i) {
+            const auto& want = stream.frames[i % 60].data;
+            ASSERT_EQ(table->samples[i].size, want.size());
+            ASSERT_GE(at, mdat.payload());
+            ASSERT_LE(at + want.size(), mdat.end());
+            EXPECT_TRUE(std::equal(want.begin(), want.end(), bytes.begin() + at)) << "sample " << i;
+            at += want.size();
+        }
+    }
+    auto stss = findPath(bytes, *moov, {"trak", "mdia", "minf", "stbl", "stss"});
+    ASSERT_TRUE(stss);
+    EXPECT_EQ(be32(bytes, stss->payload() + 4), 5u);  // key frames 0, 30, 60, 90, 120
+    auto mvhd = findPath(bytes, *moov, {"mvhd"});
+    EXPECT_EQ(headerDuration(bytes, *mvhd), 149u * 3000 + 3000);
+}
+
+TEST(Mp4MuxerFile, SingleFrame) {
+    const Recorded r = record("single", 320, 240, {0});
+    EXPECT_TRUE(expectPlaysAsStamped(r.path, r.expected));
+}
+
+TEST(Mp4MuxerFile, IrregularStampsAreKept) {
+    std::vector<int64_t> times = {0};
+    const int64_t gaps[] = {10'000, 333'333, 1'000'000, 166'666, 20'000'000, 500'000, 12'345, 3'000'000, 400'001};
+    for (int i = 1; i < 60; ++i) times.push_back(times.back() + gaps[i % 9]);
+    const Recorded r = record("irregular", 320, 240, times);
+    EXPECT_TRUE(expectPlaysAsStamped(r.path, r.expected));
+}
+
+TEST(Mp4MuxerFile, OneSecondGap) {
+    std::vector<int64_t> times = regularTimes(30);
+    for (int64_t t : regularTimes(30, times.back() + 10'000'000)) times.push_back(t);
+    const Recorded r = record("gap", 320, 240, times);
+    EXPECT_TRUE(expectPlaysAsStamped(r.path, r.expected));
+}
+
+TEST(Mp4MuxerFile, SixteenBySixteen) {
+    const Recorded r = record("tiny", 16, 16, regularTimes(45));
+    EXPECT_TRUE(expectPlaysAsStamped(r.path, r.expected));
+}
+
+TEST(Mp4MuxerFile, SizeNotMultipleOfSixteen) {
+    const Recorded r = record("odd", 34, 18, regularTimes(45));
+    EXPECT_TRUE(expectPlaysAsStamped(r.path, r.expected));
+}
+
+TEST(Mp4MuxerFile, LateFirstFrameIsShownAtZero) {
+    const Recorded r = record("late", 320, 240, regularTimes(40, 50'000'000));
+    EXPECT_TRUE(expectPlaysAsStamped(r.path, r.expected));  // expectations count from the first stamp
+    const auto frames = probe(r.path, "frame");
+    ASSERT_FALSE(frames.empty());
+    EXPECT_NEAR(number(frames[0], "pts_time"), 0.0, 1e-9);
+}
+
+TEST(Mp4MuxerFile, ClosedWithoutFinalizeIsFragmentedAndPlaysEverything) {
+    const Recorded r = record("unfinished", 320, 240, regularTimes(200), 30, false);
+    const std::vector<uint8_t> bytes = readFile(r.path);
+    const std::vector<std::string> types = topLevelTypes(bytes);
+    ASSERT_GE(types.size(), 5u);
+    EXPECT_EQ(types[0], "ftyp");
+    EXPECT_EQ(types[1], "free");
+    EXPECT_EQ(types[2], "moov");
+    for (size_t i = 3; i < types.size(); ++i) EXPECT_EQ(types[i], i % 2 ? "moof" : "mdat");
+    Expectation e = r.expected;
+    e.fragmented = true;
+    EXPECT_TRUE(expectPlaysAsStamped(r.path, e));
+}
+
+TEST(Mp4MuxerFile, CrashBetweenIndexAndCommitStillPlays) {
+    const TestH264Stream& stream = testStream(320, 240, 60, 30);
+    const std::string path = pathFor("half-finalized");
+    {
+        Mp4Muxer muxer;
+        ASSERT_TRUE(muxer.open(path, trackFor(stream, 320, 240)));
+        ASSERT_TRUE(feed(muxer, stream, regularTimes(100)));
+        ASSERT_TRUE(muxer.writeFinalIndex());
+    }  // as if the process died before the last write
+    const std::vector<uint8_t> bytes = readFile(path);
+    const std::vector<std::string> types = topLevelTypes(bytes);
+    ASSERT_FALSE(types.empty());
+    EXPECT_EQ(types.back(), "moov");
+    Expectation e{320, 240, regularTimes(100), keyFlags(stream, 100), true};
+    EXPECT_TRUE(expectPlaysAsStamped(path, e));
+}
+
+TEST(Mp4MuxerFile, FragmentsStayShortAndStartAtKeyFrames) {
+    const TestH264Stream& stream = testStream(320, 240, 60, 30);  // key frame every second
+    const std::string path = pathFor("fragments");
+    {
+        Mp4Muxer muxer;
+        ASSERT_TRUE(muxer.open(path, trackFor(stream, 320, 240)));
+        ASSERT_TRUE(feed(muxer, stream, regularTimes(300)));
+        ASSERT_TRUE(muxer.close());
+    }
+    const std::vector<uint8_t> bytes = readFile(path);
+    auto boxes = parseBoxes(bytes, 0, bytes.size());
+    ASSERT_TRUE(boxes);
+    uint32_t expectedSequence = 1;
+    uint64_t expectedBase = 0;
+    size_t total = 0;
+    for (const Box& box : *boxes) {
+        if (box.type != "moof") continue;
+        auto f = readFragment(bytes, box);
+        ASSERT_TRUE(f);
+        EXPECT_EQ(f->sequence, expectedSequence++);
+        EXPECT_EQ(f->baseDecodeTime, expectedBase);
+        EXPECT_TRUE(f->samples.front().keyFrame) << "fragment " << f->sequence;
+        uint64_t duration = 0;
+        for (const Mp4Sample& s : f->samples) duration += s.duration;
+        EXPECT_LE(duration, 2u * kTimescale);
+        expectedBase += duration;
+        total += f->samples.size();
+    }
+    EXPECT_EQ(total, 300u);
+    EXPECT_GE(expectedSequence, 9u);
+}
+
+TEST(Mp4MuxerFile, FragmentsAreCutWithoutKeyFramesAfterTwoSeconds) {
+    const TestH264Stream& stream = testStream(320, 240, 90, 250);  // one key frame only
+    const std::string path = pathFor("no-keys");
+    {
+        Mp4Muxer muxer;
+        ASSERT_TRUE(muxer.open(path, trackFor(stream, 320, 240)));
+        ASSERT_TRUE(feed(muxer, stream, regularTimes(90)));
+        ASSERT_TRUE(muxer.close());
+    }
+    const std::vector<uint8_t> bytes = readFile(path);
+    auto boxes = parseBoxes(bytes, 0, bytes.size());
+    ASSERT_TRUE(boxes);
+    int fragments = 0;
+    for (const Box& box : *boxes) {
+        if (box.type != "moof") continue;
+        auto f = readFragment(bytes, box);
+        ASSERT_TRUE(f);
+        ++fragments;
+        uint64_t duration = 0;
+        for (const Mp4Sample& s : f->samples) duration += s.duration;
+        EXPECT_LE(duration, 2u * kTimescale);
+    }
+    EXPECT_GE(fragments, 2);
+    Expectation e{320, 240, regularTimes(90), keyFlags(stream, 90), true};
+    EXPECT_TRUE(expectPlaysAsStamped(path, e));
+}
+
+TEST(Mp4MuxerFile, RejectsStampsThatDoNotIncreaseAndEmptySamples) {
+    const TestH264Stream& stream = testStream(320, 240, 60, 30);
+    const std::string path = pathFor("rejects");
+    Mp4Muxer muxer;
+    ASSERT_TRUE(muxer.open(path, trackFor(stream, 320, 240)));
+    const auto& f = stream.frames;
+    EXPECT_TRUE(muxer.writeSample(f[0].data.data(), f[0].data.size(), 1'000'000, true));
+    EXPECT_FALSE(muxer.writeSample(f[1].data.data(), f[1].data.size(), 1'000'000, false));
+    EXPECT_FALSE(muxer.writeSample(f[1].data.data(), f[1].data.size(), 999'999, false));
+    EXPECT_FALSE(muxer.writeSample(f[1].data.data(), 0, 2'000'000, false));
+    EXPECT_FALSE(muxer.writeSample(nullptr, 10, 2'000'000, false));
+    EXPECT_TRUE(muxer.writeSample(f[1].data.data(), f[1].data.size(), 1'333'333, false));
+    EXPECT_TRUE(muxer.finalize());
+    EXPECT_FALSE(muxer.writeSample(f[2].data.data(), f[2].data.size(), 1'666'666, false));
+    EXPECT_FALSE(muxer.finalize());
+    Expectation e{320, 240, {1'000'000, 1'333'333}, {true, false}};
+    EXPECT_TRUE(expectPlaysAsStamped(path, e));
+}
+
+TEST(Mp4MuxerFile, OpenFailsForBadTrackOrPath) {
+    const TestH264Stream& stream = testStream(320, 240, 60, 30);
+    Mp4Muxer muxer;
+    Mp4VideoTrack track = trackFor(stream, 320, 240);
+    track.pps.clear();
+    EXPECT_FALSE(muxer.open(pathFor("bad-track"), track));
+    EXPECT_FALSE(std::filesystem::exists(pathFor("bad-track")));
+    EXPECT_FALSE(muxer.open(scratchDirectory() + "/no/such/dir/x.mp4", trackFor(stream, 320, 240)));
+    EXPECT_FALSE(muxer.writeSample(stream.frames[0].data.data(), stream.frames[0].data.size(), 0, true));
+    EXPECT_FALSE(muxer.finalize());
+}
+
+TEST(Mp4MuxerFile, WriteErrorsAreReported) {
+    const TestH264Stream& stream = testStream(320, 240, 60, 30);
+    Mp4Muxer muxer;
+    // /dev/full accepts the open and fails the first flush, like a full disk.
+    ASSERT_FALSE(muxer.open("/dev/full", trackFor(stream, 320, 240)));
+    EXPECT_TRUE(muxer.failed());
+    EXPECT_FALSE(muxer.writeSample(stream.frames[0].data.data(), stream.frames[0].data.size(), 0, true));
+    EXPECT_FALSE(muxer.finalize());
+}
+
+TEST(Mp4MuxerFile, NonAsciiFileName) {
+    const TestH264Stream& stream = testStream(320, 240, 60, 30);
+    const std::filesystem::path path = std::filesystem::path(scratchDirectory()) / u8"Aufnahme ü 录像.mp4";
+    Mp4Muxer muxer;
+    ASSERT_TRUE(muxer.open(path, trackFor(stream, 320, 240)));
+    ASSERT_TRUE(feed(muxer, stream, regularTimes(10)));
+    ASSERT_TRUE(muxer.finalize());
+    Expectation e{320, 240, regularTimes(10), keyFlags(stream, 10)};
+    EXPECT_TRUE(expectPlaysAsStamped(path.string(), e));
+}
