@@ -1,0 +1,3 @@
+#include "AppState.h"
+
+AppState app;

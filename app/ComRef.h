@@ -1,0 +1,39 @@
+#pragma once
+// Counted reference to a COM object. Adopting a raw pointer takes over its reference;
+// sharing (AddRef) is explicit. put() releases the old value before handing out the slot.
+#include <unknwn.h>
+#include <utility>
+
+template <typename T>
+class ComRef {
+public:
+    ComRef() = default;
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+    ComRef(ComRef&& other) noexcept : ptr_(std::exchange(other.ptr_, nullptr)) {}
+    ComRef& operator=(ComRef&& other) noexcept {
+        if (this != &other) reset(std::exchange(other.ptr_, nullptr));
+        return *this;
+    }
+    ~ComRef() { reset(); }
+
+    static ComRef adopt(T* ptr) { ComRef ref; ref.ptr_ = ptr; return ref; }
+    static ComRef share(T* ptr) {
+        if (ptr) ptr->AddRef();
+        return adopt(ptr);
+    }
+
+    T* get() const { return ptr_; }
+    T* operator->() const { return ptr_; }
+    explicit operator bool() const { return ptr_ != nullptr; }
+    T** put() { reset(); return &ptr_; }
+    void** putVoid() { return reinterpret_cast<void**>(put()); }
+    T* detach() { return std::exchange(ptr_, nullptr); }
+    void reset(T* ptr = nullptr) {
+        T* old = std::exchange(ptr_, ptr);
+        if (old) old->Release();
+    }
+
+private:
+    T* ptr_ = nullptr;
+};

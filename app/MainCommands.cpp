@@ -1,0 +1,129 @@
+// The main window's command table: buttons, menu bar, accelerators and tray menu.
+#include "MainCommands.h"
+
+#include "AppState.h"
+#include "StatusDisplay.h"
+#include "../recording/Recorder.h"
+#include "../recording/RecordingName.h"
+#include "../resources/resource.h"
+
+#include <shlobj.h>
+
+namespace {
+
+constexpr int kPathCapacity = 260;
+
+bool RecorderReady() { return app.recorder && app.recorder->state.load() == Ready; }
+
+std::wstring FolderBoxText() {
+    wchar_t folder[kPathCapacity] = {};
+    GetWindowTextW(app.folderEdit, folder, kPathCapacity);
+    return folder;
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void StartFromMainWindow() {
+    const std::wstring folder = FolderBoxText();
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    const StartTime start{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+    // Never replace an earlier recording, e.g. one started within the same second.
+    const std::wstring path = FreeRecordingPath(folder, start, FileExists);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    app.durationStartTick = 0;
+    if (path.empty()) return;
+    const CaptureRegion& region = app.selectedRegion;
+    StartRecording(*app.recorder, region.x, region.y, region.width, region.height, path);
+}
+
+void OnRecord(HWND window) {
+    if (!app.recorder) return;
+    if (app.recorder->state.load() != Ready) {
+        app.recorder->stop();
+        app.durationStartTick = 0;
+    } else {
+        StartFromMainWindow();
+    }
+    RefreshRecordingUi(window);
+}
+
+void OnPause(HWND window) {
+    if (!app.recorder) return;
+    const auto state = app.recorder->state.load();
+    if (state == Recording)
+        PauseRecording(*app.recorder);
+    else if (state == Paused)
+        ResumeRecording(*app.recorder);
+    RefreshRecordingUi(window);
+}
+
+void OnFullScreen(HWND window) {
+    if (!RecorderReady()) return;
+    app.selectedRegion = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    RefreshRecordingUi(window);
+}
+
+void OnRegion(HWND) {
+    // The region selector is not part of this build yet; the command stays inert.
+}
+
+void OnMicrophone(HWND) {
+    app.microphoneOn = !app.microphoneOn;
+    HBITMAP picture = app.microphoneOn ? app.bmpMicOn : app.bmpMicOff;
+    SendMessageW(app.microphoneButton, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture));
+}
+
+void OnBrowse(HWND window) {
+    BROWSEINFOW info{};
+    info.hwndOwner = window;
+    info.lpszTitle = L"Select Output Folder";
+    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+    PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
+    if (!chosen) return;
+    wchar_t path[kPathCapacity] = {};
+    if (SHGetPathFromIDListW(chosen, path)) {
+        SetWindowTextW(app.folderEdit, path);
+        app.outputFolder = path;
+    }
+    CoTaskMemFree(chosen);
+}
+
+void OnExit(HWND window) { DestroyWindow(window); }
+
+void OnTrayShow(HWND window) {
+    ShowWindow(window, SW_RESTORE);
+    SetForegroundWindow(window);
+}
+
+void OnTrayHide(HWND window) { ShowWindow(window, SW_HIDE); }
+
+// Commands whose windows are not part of this build yet.
+void NotYetAvailable(HWND) {}
+
+struct CommandEntry {
+    WORD id;
+    void (*run)(HWND);
+};
+
+constexpr CommandEntry kCommands[] = {
+    {IDM_ABOUT, NotYetAvailable},       {IDM_EXIT, OnExit},
+    {IDM_TRAY_EXIT, OnExit},            {IDC_RECORD, OnRecord},
+    {IDC_PAUSE, OnPause},               {IDC_REGION, OnRegion},
+    {IDC_FULLSCREEN, OnFullScreen},     {IDC_MICROPHONE, OnMicrophone},
+    {IDC_BROWSE, OnBrowse},             {IDC_WEBCAM, NotYetAvailable},
+    {IDM_TRAY_SHOW, OnTrayShow},        {IDM_TRAY_HIDE, OnTrayHide},
+    {IDM_SETTINGS, NotYetAvailable},
+};
+
+}  // namespace
+
+bool DispatchMainCommand(HWND mainWindow, WORD id) {
+    for (const CommandEntry& command : kCommands) {
+        if (command.id == id) {
+            command.run(mainWindow);
+            return true;
+        }
+    }
+    return false;
+}

@@ -1,0 +1,243 @@
+// The main window: its controls, its look and the dispatch of every command.
+#include "MainWindow.h"
+
+#include "AppState.h"
+#include "ButtonStrip.h"
+#include "DarkButton.h"
+#include "MainCommands.h"
+#include "MessageLoop.h"
+#include "StatusDisplay.h"
+#include "TrayIcon.h"
+#include "images/ButtonImage.h"
+#include "../recording/Recorder.h"
+#include "../resources/resource.h"
+#include "../update/UpdatePrompt.h"
+#include "../webcam/WebcamOverlay.h"
+
+#include <commctrl.h>
+
+namespace {
+
+constexpr COLORREF kBackground = RGB(45, 45, 48);
+constexpr COLORREF kStatusText = RGB(79, 70, 229);
+constexpr COLORREF kLabelText = RGB(255, 255, 255);
+constexpr UINT WM_UPDATE_AVAILABLE = WM_APP + 100;
+constexpr wchar_t kFooterText[] = L"Zentrovia v1.0.0";
+
+// The eleven pictures, in the order they are made.
+struct PictureSpec {
+    HBITMAP AppState::*field;
+    WORD resource;
+    float opacity;
+};
+constexpr PictureSpec kPictures[] = {
+    {&AppState::bmpRecord, IDP_RECORD, 1.0f},         {&AppState::bmpPause, IDP_PAUSE, 1.0f},
+    {&AppState::bmpResume, IDP_RESUME, 1.0f},         {&AppState::bmpStop, IDP_STOP, 1.0f},
+    {&AppState::bmpRegion, IDP_REGION, 1.0f},         {&AppState::bmpFullScreen, IDP_FULLSCREEN, 1.0f},
+    {&AppState::bmpMicOn, IDP_MIC_ON, 1.0f},          {&AppState::bmpMicOff, IDP_MIC_OFF, 1.0f},
+    {&AppState::bmpPauseDimmed, IDP_PAUSE, 0.3f},     {&AppState::bmpWebcamOn, IDP_WEBCAM, 1.0f},
+    {&AppState::bmpWebcamDimmed, IDP_WEBCAM, 0.3f},
+};
+
+struct FontSpec {
+    HFONT AppState::*field;
+    int height;
+    int weight;
+};
+constexpr FontSpec kFontTitle{&AppState::fontTitle, 24, FW_BOLD};
+constexpr FontSpec kFontNormal{&AppState::fontNormal, 14, FW_NORMAL};
+constexpr FontSpec kFontSemibold{&AppState::fontSemibold, 14, FW_SEMIBOLD};
+constexpr FontSpec kFontSmall{&AppState::fontSmall, 12, FW_NORMAL};
+constexpr FontSpec kFontStatus{&AppState::fontStatus, 22, FW_BOLD};
+
+// The six image buttons, left to right along the strip.
+struct ImageButtonSpec {
+    HWND AppState::*field;
+    int id;
+    HBITMAP AppState::*picture;
+};
+constexpr ImageButtonSpec kImageButtons[] = {
+    {&AppState::recordButton, IDC_RECORD, &AppState::bmpRecord},
+    {&AppState::pauseButton, IDC_PAUSE, &AppState::bmpPause},
+    {&AppState::fullScreenButton, IDC_FULLSCREEN, &AppState::bmpFullScreen},
+    {&AppState::regionButton, IDC_REGION, &AppState::bmpRegion},
+    {&AppState::microphoneButton, IDC_MICROPHONE, &AppState::bmpMicOn},
+    {&AppState::webcamButton, IDC_WEBCAM, &AppState::bmpWebcamDimmed},
+};
+constexpr int kImageButtonCount = sizeof(kImageButtons) / sizeof(kImageButtons[0]);
+constexpr int kImageButtonY = 60;
+constexpr DWORD kImageButtonStyle = WS_CHILD | WS_VISIBLE | BS_BITMAP | BS_FLAT;
+
+// The other controls; text null means "the output folder".
+struct ControlSpec {
+    const wchar_t* className;
+    const wchar_t* text;
+    int id;
+    int x, y, width, height;
+    DWORD style;
+    HFONT AppState::*font;
+    HWND AppState::*field;  // null when the window is not kept
+};
+constexpr ControlSpec kTitleLabel{L"STATIC", L"Zentrovia", 0, 0, 10, 500, 32,
+                                  WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE, &AppState::fontTitle, nullptr};
+constexpr ControlSpec kFolderCaption{L"STATIC", L"Output Folder:", 0, 30, 130, 100, 20, WS_CHILD | WS_VISIBLE,
+                                     &AppState::fontNormal, nullptr};
+constexpr ControlSpec kFolderEdit{L"EDIT", nullptr, IDC_FOLDER, 130, 128, 280, 24,
+                                  WS_CHILD | WS_VISIBLE | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL,
+                                  &AppState::fontNormal, &AppState::folderEdit};
+constexpr ControlSpec kBrowseButton{L"BUTTON", L"Browse...", IDC_BROWSE, 420, 128, 70, 24,
+                                    WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, &AppState::fontNormal,
+                                    &AppState::browseButton};
+constexpr ControlSpec kStatusLabel{L"STATIC", L"Ready to Record", IDC_STATUS, 0, 170, 500, 30,
+                                   WS_CHILD | WS_VISIBLE | SS_CENTER, &AppState::fontStatus, &AppState::statusLabel};
+constexpr ControlSpec kFooterLabel{L"STATIC", kFooterText, 0, 0, 205, 500, 18, WS_CHILD | WS_VISIBLE | SS_CENTER,
+                                   &AppState::fontSmall, nullptr};
+
+HFONT MakeFont(const FontSpec& spec) {
+    HFONT font = CreateFontW(spec.height, 0, 0, 0, spec.weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                             L"Segoe UI");
+    app.*spec.field = font;
+    return font;
+}
+
+HWND MakeControl(HWND parent, const ControlSpec& spec) {
+    const wchar_t* text = spec.text ? spec.text : app.outputFolder.c_str();
+    HWND control = CreateWindowExW(0, spec.className, text, spec.style, spec.x, spec.y, spec.width, spec.height,
+                                   parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
+                                   app.moduleInstance, nullptr);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(app.*spec.font), TRUE);
+    if (spec.field) app.*spec.field = control;
+    return control;
+}
+
+void MakeImageButtons(HWND parent) {
+    for (int i = 0; i < kImageButtonCount; ++i) {
+        const ImageButtonSpec& spec = kImageButtons[i];
+        HWND button = CreateWindowExW(0, L"BUTTON", L"", kImageButtonStyle, StripButtonX(i + 1, kImageButtonCount),
+                                      kImageButtonY, kImageButtonSize, kImageButtonSize, parent,
+                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), app.moduleInstance,
+                                      nullptr);
+        app.*spec.field = button;
+        attachButtonImage(button, app.*spec.picture);
+    }
+}
+
+// "General Settings..." and a separator go in above "E&xit".
+void ExtendFileMenu(HWND window) {
+    HMENU fileMenu = GetSubMenu(GetMenu(window), 0);
+    if (!fileMenu) return;
+    const int k = GetMenuItemCount(fileMenu);
+    InsertMenuW(fileMenu, k - 1, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
+    InsertMenuW(fileMenu, k - 1, MF_BYPOSITION | MF_STRING, IDM_SETTINGS, L"General Settings...");
+    DrawMenuBar(window);
+}
+
+void OnCreate(HWND window) {
+    InitCommonControls();
+    for (const PictureSpec& picture : kPictures)
+        app.*picture.field = makeButtonImage(picture.resource, picture.opacity);
+    app.backgroundBrush = CreateSolidBrush(kBackground);
+    MakeFont(kFontTitle);
+    MakeFont(kFontNormal);
+    MakeFont(kFontSemibold);
+    MakeFont(kFontSmall);
+    MakeControl(window, kTitleLabel);
+    ExtendFileMenu(window);
+    MakeImageButtons(window);
+    MakeControl(window, kFolderCaption);
+    CreateDirectoryW(app.outputFolder.c_str(), nullptr);
+    MakeControl(window, kFolderEdit);
+    MakeControl(window, kBrowseButton);
+    MakeFont(kFontStatus);
+    MakeControl(window, kStatusLabel);
+    MakeControl(window, kFooterLabel);
+    CreateTrayIcon(window);
+    RefreshRecordingUi(window);
+}
+
+template <typename T>
+void DeleteGdiField(T AppState::*field) {
+    if (app.*field) DeleteObject(app.*field);
+    app.*field = nullptr;
+}
+
+void OnDestroy(HWND window) {
+    KillTimer(window, TIMER_DURATION);
+    DestroyTrayIcon();
+    DeleteGdiField(&AppState::fontTitle);
+    DeleteGdiField(&AppState::fontNormal);
+    DeleteGdiField(&AppState::fontSemibold);
+    DeleteGdiField(&AppState::fontSmall);
+    DeleteGdiField(&AppState::fontStatus);
+    DeleteGdiField(&AppState::backgroundBrush);
+    for (const PictureSpec& picture : kPictures) DeleteGdiField(picture.field);
+    CloseWebcamOverlay();
+    if (app.recorder) {
+        app.recorder->stop();
+        delete app.recorder;
+        app.recorder = nullptr;
+    }
+    app.mainWindow = nullptr;
+    PostAppQuit(0);
+}
+
+LRESULT OnEraseBackground(HWND window, HDC dc) {
+    RECT client;
+    GetClientRect(window, &client);
+    FillRect(dc, &client, app.backgroundBrush);
+    return 1;
+}
+
+LRESULT OnControlColour(HWND control, HDC dc) {
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, control == app.statusLabel ? kStatusText : kLabelText);
+    return reinterpret_cast<LRESULT>(app.backgroundBrush);
+}
+
+}  // namespace
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        OnCreate(window);
+        return 0;
+    case WM_DESTROY:
+        OnDestroy(window);
+        return 0;
+    case WM_SIZE:
+        // Minimising leaves only the tray icon.
+        if (wParam == SIZE_MINIMIZED) ShowWindow(window, SW_HIDE);
+        return 0;
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        BeginPaint(window, &paint);
+        EndPaint(window, &paint);
+        return 0;
+    }
+    case WM_ERASEBKGND:
+        return OnEraseBackground(window, reinterpret_cast<HDC>(wParam));
+    case WM_DRAWITEM: {
+        const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        if (item->CtlType != ODT_BUTTON) return 0;
+        DrawDarkButton(*item);
+        return TRUE;
+    }
+    case WM_COMMAND:
+        if (DispatchMainCommand(window, LOWORD(wParam))) return 0;
+        break;
+    case WM_TIMER:
+        OnDurationTick(window, wParam);
+        return 0;
+    case WM_CTLCOLORSTATIC:
+        return OnControlColour(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam));
+    case WM_CTLCOLORBTN:
+        return reinterpret_cast<LRESULT>(app.backgroundBrush);
+    case WM_TRAYICON:
+        return HandleTrayMessage(lParam);
+    case WM_UPDATE_AVAILABLE:
+        ShowUpdatePrompt(window);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}

@@ -1,0 +1,149 @@
+#include "BuiltInSinkWriter.h"
+
+#include "../app/ComRef.h"
+#include "../app/Result.h"
+#include "mp4/VideoFileWriter.h"
+
+
+#include <atomic>
+#include <filesystem>
+#include <new>
+#include <string>
+
+namespace {
+
+struct StreamFormat {
+    UINT32 width = 0;
+    UINT32 height = 0;
+    UINT32 bitrate = 0;
+};
+
+HRESULT ReadFrameSize(IMFMediaType* type, StreamFormat& format) {
+    UINT64 packed = 0;
+    ZV_RETURN_IF_FAILED(type->GetUINT64(MF_MT_FRAME_SIZE, &packed));
+    format.width = static_cast<UINT32>(packed >> 32);
+    format.height = static_cast<UINT32>(packed);
+    return S_OK;
+}
+
+HRESULT CheckSubtype(IMFMediaType* type, const GUID& expected) {
+    GUID major{}, subtype{};
+    ZV_RETURN_IF_FAILED(type->GetGUID(MF_MT_MAJOR_TYPE, &major));
+    ZV_RETURN_IF_FAILED(type->GetGUID(MF_MT_SUBTYPE, &subtype));
+    return (major == MFMediaType_Video && subtype == expected) ? S_OK : MF_E_INVALIDMEDIATYPE;
+}
+
+class BuiltInSinkWriter final : public IMFSinkWriter {
+public:
+    explicit BuiltInSinkWriter(std::wstring path) : path_(std::move(path)) {}
+
+    // IUnknown
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        if (!object) return E_POINTER;
+        if (iid == __uuidof(IUnknown) || iid == __uuidof(IMFSinkWriter)) {
+            *object = static_cast<IMFSinkWriter*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+
+    // IMFSinkWriter
+    STDMETHODIMP AddStream(IMFMediaType* type, DWORD* index) override {
+        if (!type || !index) return E_POINTER;
+        if (streamAdded_ || writing_) return MF_E_INVALIDREQUEST;  // one video stream only
+        ZV_RETURN_IF_FAILED(CheckSubtype(type, MFVideoFormat_H264));
+        ZV_RETURN_IF_FAILED(ReadFrameSize(type, output_));
+        if (FAILED(type->GetUINT32(MF_MT_AVG_BITRATE, &output_.bitrate)) || output_.bitrate == 0)
+            output_.bitrate = 4'000'000;
+        streamAdded_ = true;
+        *index = 0;
+        return S_OK;
+    }
+    STDMETHODIMP SetInputMediaType(DWORD index, IMFMediaType* type, IMFAttributes*) override {
+        if (!type) return E_POINTER;
+        if (!streamAdded_ || index != 0) return MF_E_INVALIDSTREAMNUMBER;
+        ZV_RETURN_IF_FAILED(CheckSubtype(type, MFVideoFormat_RGB32));
+        StreamFormat input;
+        ZV_RETURN_IF_FAILED(ReadFrameSize(type, input));
+        // Nothing is scaled: the input frames must have the encoded size.
+        if (input.width != output_.width || input.height != output_.height) return MF_E_INVALIDMEDIATYPE;
+        inputSet_ = true;
+        return S_OK;
+    }
+    STDMETHODIMP BeginWriting() override {
+        if (!inputSet_ || writing_) return MF_E_INVALIDREQUEST;
+        VideoFileWriterConfig config;
+        config.width = static_cast<int>(output_.width);
+        config.height = static_cast<int>(output_.height);
+        config.bitrate = output_.bitrate;
+        if (!file_.open(std::filesystem::path(path_), config)) return MF_E_INVALIDMEDIATYPE;
+        writing_ = true;
+        return S_OK;
+    }
+    STDMETHODIMP WriteSample(DWORD index, IMFSample* sample) override {
+        if (!sample) return E_POINTER;
+        if (index != 0) return MF_E_INVALIDSTREAMNUMBER;
+        if (!writing_ || finalized_) return MF_E_INVALIDREQUEST;
+        LONGLONG time = 0;
+        ZV_RETURN_IF_FAILED(sample->GetSampleTime(&time));
+        ComRef<IMFMediaBuffer> buffer;
+        ZV_RETURN_IF_FAILED(sample->ConvertToContiguousBuffer(buffer.put()));
+        BYTE* bytes = nullptr;
+        DWORD length = 0;
+        ZV_RETURN_IF_FAILED(buffer->Lock(&bytes, nullptr, &length));
+        const size_t expected = size_t{output_.width} * output_.height * 4;
+        const bool written = length == expected && file_.writeFrame(bytes, length, time);
+        buffer->Unlock();
+        if (length != expected) return MF_E_INVALIDMEDIATYPE;
+        return written ? S_OK : E_FAIL;
+    }
+    STDMETHODIMP SendStreamTick(DWORD, LONGLONG) override { return S_OK; }
+    STDMETHODIMP PlaceMarker(DWORD, void*) override { return E_NOTIMPL; }
+    STDMETHODIMP NotifyEndOfSegment(DWORD) override { return S_OK; }
+    STDMETHODIMP Flush(DWORD) override { return S_OK; }
+    STDMETHODIMP Finalize() override {
+        if (!writing_ || finalized_) return MF_E_INVALIDREQUEST;
+        finalized_ = true;
+        return file_.finalize() ? S_OK : E_FAIL;
+    }
+    STDMETHODIMP GetServiceForStream(DWORD, REFGUID, REFIID, void** object) override {
+        if (object) *object = nullptr;
+        return MF_E_UNSUPPORTED_SERVICE;
+    }
+    STDMETHODIMP GetStatistics(DWORD, MF_SINK_WRITER_STATISTICS*) override { return E_NOTIMPL; }
+
+private:
+    ~BuiltInSinkWriter() = default;
+
+    std::atomic<ULONG> references_{1};
+    std::wstring path_;
+    StreamFormat output_;
+    bool streamAdded_ = false;
+    bool inputSet_ = false;
+    bool writing_ = false;
+    bool finalized_ = false;
+    VideoFileWriter file_;
+};
+
+}  // namespace
+
+HRESULT CreateBuiltInSinkWriter(const wchar_t* path, IMFSinkWriter** writer) {
+    if (!path || !writer) return E_POINTER;
+    *writer = nullptr;
+    // Like the platform's writer, creating it creates the file: a missing folder fails here.
+    HANDLE probe = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
+    CloseHandle(probe);
+    auto* created = new (std::nothrow) BuiltInSinkWriter(path);
+    if (!created) return E_OUTOFMEMORY;
+    *writer = created;
+    return S_OK;
+}

@@ -1,0 +1,85 @@
+#include "Recorder.h"
+
+#include "SinkWriterFactory.h"
+#include "../app/Result.h"
+
+
+namespace {
+
+constexpr UINT32 kAverageBitrate = 4'000'000;
+constexpr UINT64 kFrameRate30 = (UINT64{30} << 32) | 1;
+constexpr UINT64 kSquarePixels = (UINT64{1} << 32) | 1;
+
+UINT64 PackFrameSize(int32_t width, int32_t height) {
+    return (UINT64{static_cast<UINT32>(width)} << 32) | static_cast<UINT32>(height);
+}
+
+HRESULT MakeOutputType(int32_t width, int32_t height, ComRef<IMFMediaType>& type) {
+    ZV_RETURN_IF_FAILED(MFCreateMediaType(type.put()));
+    ZV_RETURN_IF_FAILED(type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video));
+    ZV_RETURN_IF_FAILED(type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264));
+    ZV_RETURN_IF_FAILED(type->SetUINT32(MF_MT_AVG_BITRATE, kAverageBitrate));
+    ZV_RETURN_IF_FAILED(type->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive));
+    ZV_RETURN_IF_FAILED(type->SetUINT64(MF_MT_FRAME_SIZE, PackFrameSize(width, height)));
+    ZV_RETURN_IF_FAILED(type->SetUINT64(MF_MT_FRAME_RATE, kFrameRate30));
+    return type->SetUINT64(MF_MT_PIXEL_ASPECT_RATIO, kSquarePixels);
+}
+
+HRESULT MakeInputType(int32_t width, int32_t height, ComRef<IMFMediaType>& type) {
+    ZV_RETURN_IF_FAILED(MFCreateMediaType(type.put()));
+    ZV_RETURN_IF_FAILED(type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video));
+    ZV_RETURN_IF_FAILED(type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB32));
+    ZV_RETURN_IF_FAILED(type->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive));
+    ZV_RETURN_IF_FAILED(type->SetUINT64(MF_MT_FRAME_SIZE, PackFrameSize(width, height)));
+    ZV_RETURN_IF_FAILED(type->SetUINT64(MF_MT_FRAME_RATE, kFrameRate30));
+    return type->SetUINT64(MF_MT_PIXEL_ASPECT_RATIO, kSquarePixels);
+}
+
+// One attempt with one source of writers; on failure everything it made is released.
+HRESULT OpenWriter(CreateSinkWriterFn create, const std::wstring& path, int32_t width, int32_t height,
+                   ComRef<IMFSinkWriter>& writer, DWORD& streamIndex) {
+    ZV_RETURN_IF_FAILED(create(path.c_str(), writer.put()));
+    ComRef<IMFMediaType> outputType;
+    ZV_RETURN_IF_FAILED(MakeOutputType(width, height, outputType));
+    ZV_RETURN_IF_FAILED(writer->AddStream(outputType.get(), &streamIndex));
+    ComRef<IMFMediaType> inputType;
+    ZV_RETURN_IF_FAILED(MakeInputType(width, height, inputType));
+    ZV_RETURN_IF_FAILED(writer->SetInputMediaType(streamIndex, inputType.get(), nullptr));
+    return writer->BeginWriting();
+}
+
+}  // namespace
+
+Recorder::Recorder() {
+    frameWidth = GetSystemMetrics(SM_CXSCREEN);
+    frameHeight = GetSystemMetrics(SM_CYSCREEN);
+    // Undo only what succeeded: S_FALSE (already initialised) still needs its CoUninitialize.
+    comInitialized_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    mediaStarted_ = SUCCEEDED(MFStartup(MF_VERSION, MFSTARTUP_FULL));
+    ZeroMemory(&bitmapInfo, sizeof(bitmapInfo));
+}
+
+Recorder::~Recorder() {
+    stop();
+    if (mediaStarted_) MFShutdown();
+    if (comInitialized_) CoUninitialize();
+}
+
+HRESULT Recorder::setupSinkWriter() {
+    const SinkWriterFactories& factories = ActiveSinkWriterFactories();
+    ComRef<IMFSinkWriter> writer;
+    DWORD index = 0;
+    HRESULT hr = OpenWriter(factories.platform, outputPath, frameWidth, frameHeight, writer, index);
+    if (FAILED(hr) && factories.builtIn) {
+        // The platform could not give us an H.264 MP4 writer (Wine, editions without the media
+        // features, no encoder): let go of what it made and use the program's own writer.
+        writer.reset();
+        index = 0;
+        hr = OpenWriter(factories.builtIn, outputPath, frameWidth, frameHeight, writer, index);
+    }
+    streamIndex = index;
+    if (FAILED(hr)) return hr;
+    std::lock_guard<std::mutex> guard(writerLock);
+    sinkWriter = std::move(writer);
+    return hr;
+}

@@ -1,0 +1,65 @@
+#pragma once
+// The one object through which the program records the screen: capture rectangle, output
+// file, sink writer, worker thread and the pause bookkeeping that keeps paused time out of
+// the video's timeline.
+#include "RecorderState.h"
+#include "../app/ComRef.h"
+
+#include <windows.h>
+#include "MediaFoundation.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class Recorder {
+public:
+    Recorder();
+    ~Recorder();
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    HRESULT setupSinkWriter();
+    HRESULT captureFrame(int64_t sampleTime);
+    void stop();
+
+    std::atomic<int32_t> state{Ready};
+    int32_t captureX = 0;
+    int32_t captureY = 0;
+    int32_t frameWidth = 0;
+    int32_t frameHeight = 0;
+    std::wstring outputPath;
+    ComRef<IMFSinkWriter> sinkWriter;
+    DWORD streamIndex = 0;
+    std::atomic<bool> stopRequested{false};
+    std::thread workerThread;
+    int64_t pauseStartMs = 0;
+    int64_t currentPauseMs = 0;
+    int64_t totalPausedMs = 0;
+    HDC screenDC = nullptr;
+    HDC memoryDC = nullptr;
+    HBITMAP frameBitmap = nullptr;
+    BITMAPINFO bitmapInfo{};
+
+    // Guards the pause fields between the worker's pass and the UI thread's pause/resume.
+    std::mutex pauseLock;
+    // Serialises the worker's WriteSample with stop's hand-over of the writer, so a grab in
+    // progress finishes before Finalize and no later grab reaches a finalized writer.
+    std::mutex writerLock;
+    // True from the start of a worker until it has left its loop.
+    std::atomic<bool> workerActive{false};
+
+private:
+    bool comInitialized_ = false;
+    bool mediaStarted_ = false;
+};
+
+void CaptureWorker(Recorder* recorder);
+
+// Starts a recording from the given rectangle into outputPath; false leaves the recorder Ready.
+bool StartRecording(Recorder& recorder, int32_t x, int32_t y, int32_t width, int32_t height,
+                    const std::wstring& outputPath);
+void PauseRecording(Recorder& recorder);
+void ResumeRecording(Recorder& recorder);

@@ -1,0 +1,5 @@
+#pragma once
+#include <windows.h>
+
+// Offers a newer version to the user.
+void ShowUpdatePrompt(HWND owner);

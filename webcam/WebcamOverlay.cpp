@@ -1,0 +1,4 @@
+#include "WebcamOverlay.h"
+
+// The camera preview lands with the webcam overlay; until then there is nothing to close.
+void CloseWebcamOverlay() {}

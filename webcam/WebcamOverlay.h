@@ -1,0 +1,4 @@
+#pragma once
+
+// Closes the webcam preview when one is shown.
+void CloseWebcamOverlay();
