@@ -1,0 +1,21 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "Picture.h"
+
+// The frame as the recorder hands it over: rows bottom-up, 4 bytes per pixel (B, G, R, unused).
+struct BgraFrame {
+    const uint8_t* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+    const uint8_t* row(int topDownY) const { return pixels + size_t(height - 1 - topDownY) * width * 4; }
+};
+
+// Converts macroblocks [firstMb, endMb) of macroblock row mbY to BT.601 limited-range 4:2:0 (chroma is the
+// 2x2 average, so a macroblock depends only on its own pixels). Pixels beyond the frame repeat the edge.
+void convertMacroblocks(const BgraFrame& frame, int mbY, int firstMb, int endMb, YuvPicture& out);
+
+// Reference scalar conversion of one 2x2 pixel group, exposed for tests of the fast path.
+void convertQuadScalar(const uint8_t* topLeft, const uint8_t* topRight, const uint8_t* bottomLeft,
+                       const uint8_t* bottomRight, uint8_t luma[4], uint8_t& u, uint8_t& v);

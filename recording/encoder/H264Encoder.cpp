@@ -1,0 +1,239 @@
+#include "H264Encoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "BitWriter.h"
+#include "ColorConvert.h"
+#include "FrameDiff.h"
+#include "MacroblockEncoder.h"
+#include "ParameterSets.h"
+#include "Picture.h"
+#include "RateControl.h"
+
+namespace {
+
+constexpr int kMaxDimension = 8192;
+constexpr uint8_t kNalSps = 0x67, kNalPps = 0x68, kNalIdrSlice = 0x65, kNalSlice = 0x41;
+
+int lambdaFor(int qp) { return std::max(1, int(std::lround(std::exp2((qp - 12) / 6.0)))); }
+
+}  // namespace
+
+struct H264EncoderState {
+    H264EncoderConfig config;
+    StreamLayout layout;
+    std::vector<uint8_t> sps, pps;
+    std::vector<uint8_t> previousInput;  // the last frame as given, to find unchanged macroblocks
+    YuvPicture source;
+    YuvPicture recon[2];
+    int referenceIndex = 0;  // recon[referenceIndex] is the reference, the other one is being built
+    std::vector<MacroblockInfo> macroblocks;
+    std::vector<uint8_t> changed, stale;
+    std::vector<uint8_t> copiedLastFrame, copiedThisFrame;  // reconstruction equal to the picture before it
+    std::vector<MotionVector> searchedMv;
+    std::vector<int> intraEstimate, interEstimate;
+    RateController rate;
+    BitWriter bits;
+    int frameNum = 0;
+    int idrCount = 0;
+    int lastQp = 26;
+    int64_t lastIdrTime = 0;
+    bool started = false;
+
+    explicit H264EncoderState(const H264EncoderConfig& c) : config(c), rate(c.bitrate) {}
+    int mbCount() const { return layout.mbWidth * layout.mbHeight; }
+    void convertChanged(const BgraFrame& frame);
+    double analyse(bool idr);
+    void encodePicture(bool idr, int qp, bool skipEverything);
+};
+
+void H264EncoderState::convertChanged(const BgraFrame& frame) {
+    for (int mbY = 0; mbY < layout.mbHeight; ++mbY) {
+        const uint8_t* flags = changed.data() + size_t(mbY) * layout.mbWidth;
+        for (int mbX = 0; mbX < layout.mbWidth;) {
+            if (!flags[mbX]) {
+                ++mbX;
+                continue;
+            }
+            int end = mbX;
+            while (end < layout.mbWidth && flags[end]) ++end;
+            convertMacroblocks(frame, mbY, mbX, end, source);
+            mbX = end;
+        }
+    }
+}
+
+// Cheap per-macroblock cost estimates (intra: deviation from the mean; inter: best SAD of a motion search)
+// that both steer the rate controller and seed the coding pass.
+double H264EncoderState::analyse(bool idr) {
+    double complexity = 0;
+    const int w = layout.mbWidth;
+    const int lambda = lambdaFor(lastQp);
+    const YuvPicture& reference = recon[referenceIndex];
+    for (int mbY = 0; mbY < layout.mbHeight; ++mbY) {
+        for (int mbX = 0; mbX < w; ++mbX) {
+            const int i = mbY * w + mbX;
+            searchedMv[i] = {};
+            if (!changed[i]) continue;
+            intraEstimate[i] = meanRemovedSad16x16(source.lumaAt(mbX * 16, mbY * 16), source.width);
+            if (idr) {
+                complexity += intraEstimate[i] + 32;
+                continue;
+            }
+            const MotionVector zero;
+            const MotionVector left = mbX > 0 ? searchedMv[i - 1] : zero;
+            const MotionVector top = mbY > 0 ? searchedMv[i - w] : zero;
+            const MotionVector topRight = mbY > 0 && mbX + 1 < w ? searchedMv[i - w + 1] : zero;
+            const MotionVector predicted{int16_t(std::max(std::min(left.x, top.x), std::min(std::max(left.x, top.x), topRight.x))),
+                                         int16_t(std::max(std::min(left.y, top.y), std::min(std::max(left.y, top.y), topRight.y)))};
+            const MotionVector candidates[] = {predicted, left, top, macroblocks[i].mv};
+            const MotionSearchResult found = searchMotion(source, reference, mbX, mbY, predicted, candidates, 4, lambda);
+            searchedMv[i] = found.mv;
+            interEstimate[i] = found.sad;
+            complexity += std::min(found.sad, intraEstimate[i]) + 32;
+        }
+    }
+    return complexity;
+}
+
+void H264EncoderState::encodePicture(bool idr, int qp, bool skipEverything) {
+    bits.clear();
+    writeSliceHeader(bits, {idr, idr ? 0 : frameNum, idrCount & 0xFFFF, qp});
+    FrameCoding f;
+    f.source = &source;
+    f.reference = idr ? nullptr : &recon[referenceIndex];
+    f.recon = &recon[referenceIndex ^ 1];
+    f.macroblocks = macroblocks.data();
+    f.mbWidth = layout.mbWidth;
+    f.mbHeight = layout.mbHeight;
+    f.qp = qp;
+    f.lambda = lambdaFor(qp);
+    f.bits = &bits;
+    f.pSlice = !idr;
+    for (int mbY = 0; mbY < layout.mbHeight; ++mbY) {
+        for (int mbX = 0; mbX < layout.mbWidth; ++mbX) {
+            const int i = mbY * layout.mbWidth + mbX;
+            bool copied = false;
+            if (idr) {
+                encodeIntraMacroblock(f, mbX, mbY);
+            } else if (!changed[i] || skipEverything) {
+                // Unchanged input: repeat the reference exactly, with a zero vector whatever the neighbours say.
+                const bool matches = copiedLastFrame[i] && !changed[i];
+                if (predictSkipMotionVector(f, mbX, mbY) == MotionVector{}) copied = encodeSkipMacroblock(f, mbX, mbY, matches);
+                else copied = encodeZeroMotionMacroblock(f, mbX, mbY, matches);
+            } else {
+                const MotionVector predicted = predictMotionVector(f, mbX, mbY);
+                const MotionVector skip = predictSkipMotionVector(f, mbX, mbY);
+                MotionVector best = searchedMv[i];
+                int bestCost = motionCost(source, *f.reference, mbX, mbY, best, predicted, f.lambda);
+                for (MotionVector mv : {skip, MotionVector{}}) {
+                    if (mv == best || !motionVectorInside(*f.reference, mbX, mbY, mv)) continue;
+                    const int cost = motionCost(source, *f.reference, mbX, mbY, mv, predicted, f.lambda);
+                    if (cost < bestCost) bestCost = cost, best = mv;
+                }
+                bool intra = false;
+                if (intraEstimate[i] < bestCost) intra = intraCost(f, mbX, mbY) + 4 * f.lambda < bestCost;
+                if (intra) encodeIntraMacroblock(f, mbX, mbY);
+                else copied = encodeInterMacroblock(f, mbX, mbY, best);
+            }
+            copiedThisFrame[i] = copied;
+        }
+    }
+    if (f.skipRun > 0) bits.putUe(uint32_t(f.skipRun));
+    bits.putTrailingBits();
+}
+
+H264Encoder::H264Encoder(const H264EncoderConfig& config) {
+    if (config.width < 16 || config.height < 16 || config.width % 2 || config.height % 2 ||
+        config.width > kMaxDimension || config.height > kMaxDimension || config.bitrate == 0)
+        return;
+    auto s = std::make_unique<H264EncoderState>(config);
+    s->layout.width = config.width;
+    s->layout.height = config.height;
+    s->layout.mbWidth = (config.width + 15) / 16;
+    s->layout.mbHeight = (config.height + 15) / 16;
+    s->layout.levelIdc = chooseLevel(s->layout.mbWidth, s->layout.mbHeight, config.bitrate);
+    s->sps = makeNal(kNalSps, buildSpsRbsp(s->layout));
+    s->pps = makeNal(kNalPps, buildPpsRbsp());
+    const int count = s->mbCount();
+    s->previousInput.assign(size_t(config.width) * config.height * 4, 0);
+    s->source.allocate(s->layout.mbWidth * 16, s->layout.mbHeight * 16);
+    for (YuvPicture& picture : s->recon) picture.allocate(s->layout.mbWidth * 16, s->layout.mbHeight * 16);
+    s->macroblocks.assign(size_t(count), MacroblockInfo{});
+    s->changed.assign(size_t(count), 0);
+    s->stale.assign(size_t(count), 0);
+    s->copiedLastFrame.assign(size_t(count), 0);
+    s->copiedThisFrame.assign(size_t(count), 0);
+    s->searchedMv.assign(size_t(count), MotionVector{});
+    s->intraEstimate.assign(size_t(count), 0);
+    s->interEstimate.assign(size_t(count), 0);
+    state_ = std::move(s);
+}
+
+H264Encoder::~H264Encoder() = default;
+
+bool H264Encoder::valid() const { return state_ != nullptr; }
+
+const std::vector<uint8_t>& H264Encoder::sps() const {
+    static const std::vector<uint8_t> empty;
+    return state_ ? state_->sps : empty;
+}
+
+const std::vector<uint8_t>& H264Encoder::pps() const {
+    static const std::vector<uint8_t> empty;
+    return state_ ? state_->pps : empty;
+}
+
+uint8_t H264Encoder::profileIdc() const { return kProfileIdc; }
+uint8_t H264Encoder::constraintFlags() const { return kConstraintFlags; }
+uint8_t H264Encoder::levelIdc() const { return state_ ? uint8_t(state_->layout.levelIdc) : 0; }
+
+void H264Encoder::encode(const uint8_t* bgraBottomUp, int64_t time100ns, EncodedFrame& out) {
+    out.data.clear();
+    out.keyFrame = false;
+    if (!state_ || !bgraBottomUp) return;
+    H264EncoderState& s = *state_;
+    const BgraFrame frame{bgraBottomUp, s.config.width, s.config.height};
+
+    const bool idr = !s.started || time100ns - s.lastIdrTime >= s.config.keyFrameInterval100ns;
+    if (idr) {
+        std::memcpy(s.previousInput.data(), bgraBottomUp, s.previousInput.size());
+        std::fill(s.changed.begin(), s.changed.end(), 1);
+        std::fill(s.copiedLastFrame.begin(), s.copiedLastFrame.end(), 0);
+    } else {
+        // Macroblocks skipped under rate pressure last time still owe their update.
+        s.changed = s.stale;
+        detectChangedMacroblocks(frame, s.previousInput, s.layout.mbWidth, s.layout.mbHeight, s.changed);
+    }
+    std::fill(s.stale.begin(), s.stale.end(), 0);
+    s.convertChanged(frame);
+
+    const double complexity = s.analyse(idr);
+    int qp = s.rate.chooseQp(idr, time100ns, complexity);
+    s.encodePicture(idr, qp, false);
+    while (!s.rate.fits(s.bits.bitCount()) && qp < RateController::kMaxQp) {
+        const double over = double(s.bits.bitCount()) / std::max(1.0, s.rate.room());
+        qp = std::min(RateController::kMaxQp, qp + std::max(2, int(std::ceil(6 * std::log2(std::max(over, 1.0)))) + 1));
+        s.encodePicture(idr, qp, false);
+    }
+    if (!idr && !s.rate.fits(s.bits.bitCount())) {
+        s.encodePicture(idr, qp, true);
+        s.stale = s.changed;
+    }
+
+    appendLengthPrefixedNal(out.data, idr ? kNalIdrSlice : kNalSlice, s.bits.bytes());
+    out.keyFrame = idr;
+    s.rate.commit(idr, qp, complexity, int64_t(out.data.size()) * 8);
+    s.lastQp = qp;
+    if (idr) {
+        s.lastIdrTime = time100ns;
+        ++s.idrCount;
+        s.frameNum = 0;
+    }
+    s.frameNum = (s.frameNum + 1) & ((1 << kLog2MaxFrameNum) - 1);
+    s.started = true;
+    s.referenceIndex ^= 1;
+    std::swap(s.copiedLastFrame, s.copiedThisFrame);
+}

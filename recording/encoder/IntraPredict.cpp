@@ -1,0 +1,60 @@
+#include "IntraPredict.h"
+
+#include <cstring>
+
+void predictLuma16x16(const uint8_t* plane, int stride, bool leftAvailable, bool topAvailable, int mode,
+                      uint8_t prediction[256]) {
+    const uint8_t* top = plane - stride;
+    if (mode == kLumaVertical) {
+        for (int y = 0; y < 16; ++y) std::memcpy(prediction + y * 16, top, 16);
+        return;
+    }
+    if (mode == kLumaHorizontal) {
+        for (int y = 0; y < 16; ++y) std::memset(prediction + y * 16, plane[y * stride - 1], 16);
+        return;
+    }
+    int sum = 0;
+    if (topAvailable)
+        for (int x = 0; x < 16; ++x) sum += top[x];
+    if (leftAvailable)
+        for (int y = 0; y < 16; ++y) sum += plane[y * stride - 1];
+    int dc = 128;
+    if (topAvailable && leftAvailable) dc = (sum + 16) >> 5;
+    else if (topAvailable || leftAvailable) dc = (sum + 8) >> 4;
+    std::memset(prediction, dc, 256);
+}
+
+void predictChroma8x8(const uint8_t* plane, int stride, bool leftAvailable, bool topAvailable, int mode,
+                      uint8_t prediction[64]) {
+    const uint8_t* top = plane - stride;
+    if (mode == kChromaVertical) {
+        for (int y = 0; y < 8; ++y) std::memcpy(prediction + y * 8, top, 8);
+        return;
+    }
+    if (mode == kChromaHorizontal) {
+        for (int y = 0; y < 8; ++y) std::memset(prediction + y * 8, plane[y * stride - 1], 8);
+        return;
+    }
+    // DC per 4x4 quarter: the top-right quarter prefers the row above, the bottom-left the column to the left.
+    for (int by = 0; by < 2; ++by) {
+        for (int bx = 0; bx < 2; ++bx) {
+            int sumTop = 0, sumLeft = 0;
+            if (topAvailable)
+                for (int i = 0; i < 4; ++i) sumTop += top[bx * 4 + i];
+            if (leftAvailable)
+                for (int i = 0; i < 4; ++i) sumLeft += plane[(by * 4 + i) * stride - 1];
+            int dc = 128;
+            const bool preferTop = bx == 1 && by == 0, preferLeft = bx == 0 && by == 1;
+            if (preferTop) {
+                dc = topAvailable ? (sumTop + 2) >> 2 : leftAvailable ? (sumLeft + 2) >> 2 : 128;
+            } else if (preferLeft) {
+                dc = leftAvailable ? (sumLeft + 2) >> 2 : topAvailable ? (sumTop + 2) >> 2 : 128;
+            } else if (topAvailable && leftAvailable) {
+                dc = (sumTop + sumLeft + 4) >> 3;
+            } else if (topAvailable || leftAvailable) {
+                dc = (sumTop + sumLeft + 2) >> 2;
+            }
+            for (int y = 0; y < 4; ++y) std::memset(prediction + (by * 4 + y) * 8 + bx * 4, dc, 4);
+        }
+    }
+}

@@ -1,0 +1,113 @@
+#include "Motion.h"
+
+#include <algorithm>
+#include <cstring>
+#include <emmintrin.h>
+
+#include "BitWriter.h"
+
+int sad16x16(const uint8_t* a, int strideA, const uint8_t* b, int strideB) {
+    __m128i sum = _mm_setzero_si128();
+    for (int y = 0; y < 16; ++y) {
+        const __m128i ra = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + y * strideA));
+        const __m128i rb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + y * strideB));
+        sum = _mm_add_epi64(sum, _mm_sad_epu8(ra, rb));
+    }
+    return _mm_cvtsi128_si32(sum) + _mm_cvtsi128_si32(_mm_srli_si128(sum, 8));
+}
+
+int meanRemovedSad16x16(const uint8_t* block, int stride) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i sum = zero;
+    for (int y = 0; y < 16; ++y)
+        sum = _mm_add_epi64(sum, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + y * stride)), zero));
+    const int total = _mm_cvtsi128_si32(sum) + _mm_cvtsi128_si32(_mm_srli_si128(sum, 8));
+    const __m128i mean = _mm_set1_epi8(char((total + 128) >> 8));
+    __m128i sad = zero;
+    for (int y = 0; y < 16; ++y)
+        sad = _mm_add_epi64(sad, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + y * stride)), mean));
+    return _mm_cvtsi128_si32(sad) + _mm_cvtsi128_si32(_mm_srli_si128(sad, 8));
+}
+
+bool motionVectorInside(const YuvPicture& reference, int mbX, int mbY, MotionVector mv) {
+    const int x = mbX * 16 + mv.x / 4, y = mbY * 16 + mv.y / 4;
+    return x >= 0 && y >= 0 && x <= reference.width - 16 && y <= reference.height - 16 && mv.x % 4 == 0 &&
+           mv.y % 4 == 0 && mv.y >= -512 * 4 && mv.y < 512 * 4 && mv.x >= -2048 * 4 && mv.x < 2048 * 4;
+}
+
+int motionCost(const YuvPicture& source, const YuvPicture& reference, int mbX, int mbY, MotionVector mv,
+               MotionVector predicted, int lambda) {
+    const uint8_t* src = source.lumaAt(mbX * 16, mbY * 16);
+    const uint8_t* ref = reference.lumaAt(mbX * 16 + mv.x / 4, mbY * 16 + mv.y / 4);
+    const int bits = seBitLength(mv.x - predicted.x) + seBitLength(mv.y - predicted.y);
+    return sad16x16(src, source.width, ref, reference.width) + lambda * bits;
+}
+
+MotionSearchResult searchMotion(const YuvPicture& source, const YuvPicture& reference, int mbX, int mbY,
+                                MotionVector predicted, const MotionVector* candidates, int candidateCount,
+                                int lambda) {
+    MotionSearchResult best;
+    best.cost = motionCost(source, reference, mbX, mbY, best.mv, predicted, lambda);
+    for (int i = 0; i < candidateCount; ++i) {
+        MotionVector mv{int16_t(candidates[i].x & ~3), int16_t(candidates[i].y & ~3)};
+        if (mv == best.mv || !motionVectorInside(reference, mbX, mbY, mv)) continue;
+        const int cost = motionCost(source, reference, mbX, mbY, mv, predicted, lambda);
+        if (cost < best.cost) {
+            best.cost = cost;
+            best.mv = mv;
+        }
+    }
+    // Diamond descent, a coarse step first, then single samples, then the diagonals once.
+    static constexpr int kDiamond[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
+    static constexpr int kDiagonals[4][2] = {{-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
+    auto tryOffsets = [&](const int (*offsets)[2], int count, int step) {
+        const MotionVector center = best.mv;
+        bool moved = false;
+        for (int i = 0; i < count; ++i) {
+            const MotionVector mv{int16_t(center.x + offsets[i][0] * step * 4), int16_t(center.y + offsets[i][1] * step * 4)};
+            if (!motionVectorInside(reference, mbX, mbY, mv)) continue;
+            const int cost = motionCost(source, reference, mbX, mbY, mv, predicted, lambda);
+            if (cost < best.cost) {
+                best.cost = cost;
+                best.mv = mv;
+                moved = true;
+            }
+        }
+        return moved;
+    };
+    for (int step : {4, 2, 1}) {
+        for (int iteration = 0; iteration < 8 && tryOffsets(kDiamond, 4, step); ++iteration) {
+        }
+    }
+    tryOffsets(kDiagonals, 4, 1);
+    best.sad = best.cost - lambda * (seBitLength(best.mv.x - predicted.x) + seBitLength(best.mv.y - predicted.y));
+    return best;
+}
+
+static void predictChroma(const std::vector<uint8_t>& plane, int stride, int planeHeight, int mbX, int mbY,
+                          MotionVector mv, uint8_t out[64]) {
+    const int fx = mv.x & 7, fy = mv.y & 7;
+    const int x0 = mbX * 8 + (mv.x >> 3), y0 = mbY * 8 + (mv.y >> 3);
+    const uint8_t* p = plane.data();
+    if (fx == 0 && fy == 0 && x0 >= 0 && y0 >= 0 && x0 + 8 <= stride && y0 + 8 <= planeHeight) {
+        for (int y = 0; y < 8; ++y) std::memcpy(out + y * 8, p + (y0 + y) * stride + x0, 8);
+        return;
+    }
+    const int w00 = (8 - fx) * (8 - fy), w10 = fx * (8 - fy), w01 = (8 - fx) * fy, w11 = fx * fy;
+    for (int y = 0; y < 8; ++y) {
+        const int ya = std::clamp(y0 + y, 0, planeHeight - 1), yb = std::clamp(y0 + y + 1, 0, planeHeight - 1);
+        for (int x = 0; x < 8; ++x) {
+            const int xa = std::clamp(x0 + x, 0, stride - 1), xb = std::clamp(x0 + x + 1, 0, stride - 1);
+            out[y * 8 + x] = uint8_t((w00 * p[ya * stride + xa] + w10 * p[ya * stride + xb] + w01 * p[yb * stride + xa] +
+                                      w11 * p[yb * stride + xb] + 32) >> 6);
+        }
+    }
+}
+
+void predictInter(const YuvPicture& reference, int mbX, int mbY, MotionVector mv, uint8_t luma[256], uint8_t cb[64],
+                  uint8_t cr[64]) {
+    const uint8_t* src = reference.lumaAt(mbX * 16 + mv.x / 4, mbY * 16 + mv.y / 4);
+    for (int y = 0; y < 16; ++y) std::memcpy(luma + y * 16, src + y * reference.width, 16);
+    predictChroma(reference.u, reference.chromaStride(), reference.height / 2, mbX, mbY, mv, cb);
+    predictChroma(reference.v, reference.chromaStride(), reference.height / 2, mbX, mbY, mv, cr);
+}

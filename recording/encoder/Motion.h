@@ -1,0 +1,32 @@
+#pragma once
+#include <cstdint>
+
+#include "Picture.h"
+
+struct MotionVector {
+    int16_t x = 0, y = 0;  // quarter samples
+    bool operator==(const MotionVector&) const = default;
+};
+
+int sad16x16(const uint8_t* a, int strideA, const uint8_t* b, int strideB);
+// Sum of |sample - mean| over a 16x16 block: a cheap stand-in for the cost of coding it intra.
+int meanRemovedSad16x16(const uint8_t* block, int stride);
+
+struct MotionSearchResult {
+    MotionVector mv;
+    int cost = 0;  // SAD + lambda * motion vector bits
+    int sad = 0;
+};
+
+// Integer-sample search for the macroblock at (mbX, mbY) around the best of `candidates`, keeping the block
+// inside the reference picture. lambda weighs the bits of (mv - predicted).
+MotionSearchResult searchMotion(const YuvPicture& source, const YuvPicture& reference, int mbX, int mbY,
+                                MotionVector predicted, const MotionVector* candidates, int candidateCount,
+                                int lambda);
+int motionCost(const YuvPicture& source, const YuvPicture& reference, int mbX, int mbY, MotionVector mv,
+               MotionVector predicted, int lambda);
+bool motionVectorInside(const YuvPicture& reference, int mbX, int mbY, MotionVector mv);
+
+// Motion-compensated prediction (integer luma vector, eighth-sample chroma), packed 16x16 and 8x8 blocks.
+void predictInter(const YuvPicture& reference, int mbX, int mbY, MotionVector mv, uint8_t luma[256],
+                  uint8_t cb[64], uint8_t cr[64]);
