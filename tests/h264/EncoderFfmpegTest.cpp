@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <vector>
@@ -117,6 +118,191 @@ TEST(EncoderFfmpeg, SingleMacroblockFrameDecodesClose) {
     const auto psnrs = framePsnrs(decoded, {input}, 16, 16);
     ASSERT_EQ(psnrs.size(), 1u);
     EXPECT_GE(psnrs[0], 40.0);
+}
+
+
+std::vector<std::vector<uint8_t>> movingBoxSequence(int width, int height, int frames, int step) {
+    std::vector<std::vector<uint8_t>> inputs;
+    for (int i = 0; i < frames; ++i) {
+        const int size = std::min(width, height) / 2;
+        const int x = (i * step) % std::max(1, width - size);
+        inputs.push_back(paint(width, height, withBox(texturedBackground(), x, (i * step / 2) % std::max(1, height - size), size)));
+    }
+    return inputs;
+}
+
+void expectPsnrAtLeast(const std::vector<double>& psnrs, double threshold) {
+    for (size_t i = 0; i < psnrs.size(); ++i) EXPECT_GE(psnrs[i], threshold) << "frame " << i;
+}
+
+// Sizes that are not whole macroblocks go through cropping; the decoder must give back exactly that size.
+class OddSizes : public ::testing::TestWithParam<std::pair<int, int>> {};
+
+TEST_P(OddSizes, CroppedSizeDecodesClean) {
+    const auto [width, height] = GetParam();
+    const auto inputs = movingBoxSequence(width, height, 4, 6);
+    H264Encoder encoder(configFor(width, height));
+    ASSERT_TRUE(encoder.valid());
+    std::vector<EncodedFrame> frames;
+    encodeFrames(encoder, inputs, frames);
+    TempDir dir;
+    const Decoded decoded = decodeAll(encoder, frames, dir);
+    expectCleanDecode(decoded, width, height, inputs.size());
+    expectPsnrAtLeast(framePsnrs(decoded, inputs, width, height), 34.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(EncoderFfmpeg, OddSizes,
+                         ::testing::Values(std::make_pair(18, 18), std::make_pair(100, 36), std::make_pair(16, 16),
+                                           std::make_pair(1366, 768)));
+
+TEST(EncoderFfmpeg, StaticFramesCostAlmostNothing) {
+    const auto still = paint(64, 48, texturedBackground());
+    std::vector<std::vector<uint8_t>> inputs(30, still);
+    H264Encoder encoder(configFor(64, 48, 500'000));
+    std::vector<EncodedFrame> frames;
+    encodeFrames(encoder, inputs, frames);
+    ASSERT_TRUE(frames[0].keyFrame);
+    for (size_t i = 1; i < frames.size(); ++i) {
+        EXPECT_FALSE(frames[i].keyFrame);
+        EXPECT_LE(frames[i].data.size(), 12u) << "frame " << i;  // length, header, slice header, one skip run
+    }
+    TempDir dir;
+    const Decoded decoded = decodeAll(encoder, frames, dir);
+    expectCleanDecode(decoded, 64, 48, inputs.size());
+    const auto psnrs = framePsnrs(decoded, inputs, 64, 48);
+    expectPsnrAtLeast(psnrs, 36.0);
+    for (double psnr : psnrs) EXPECT_DOUBLE_EQ(psnr, psnrs[0]);
+}
+
+TEST(EncoderFfmpeg, MovingBoxKeepsQuality) {
+    const auto inputs = movingBoxSequence(160, 96, 60, 3);
+    H264Encoder encoder(configFor(160, 96, 1'000'000));
+    std::vector<EncodedFrame> frames;
+    encodeFrames(encoder, inputs, frames);
+    TempDir dir;
+    const Decoded decoded = decodeAll(encoder, frames, dir);
+    expectCleanDecode(decoded, 160, 96, inputs.size());
+    expectPsnrAtLeast(framePsnrs(decoded, inputs, 160, 96), 36.0);
+}
+
+// Noise cannot be compressed; the rate controller must still hold every 10 s window to 110 % of the target.
+TEST(EncoderFfmpeg, NoiseStaysWithinRateBound) {
+    const int width = 96, height = 64;
+    const uint32_t bitrate = 400'000;
+    std::mt19937 random(5);
+    std::vector<std::vector<uint8_t>> inputs;
+    for (int i = 0; i < 450; ++i) {
+        std::vector<uint8_t> frame(size_t(width) * height * 4);
+        for (uint8_t& byte : frame) byte = uint8_t(random());
+        inputs.push_back(std::move(frame));
+    }
+    H264Encoder encoder(configFor(width, height, bitrate));
+    std::vector<EncodedFrame> frames;
+    encodeFrames(encoder, inputs, frames);
+    for (size_t first = 0; first < frames.size(); ++first) {
+        int64_t bits = 0;
+        for (size_t i = first; i < frames.size() && int64_t(i - first) * kFrame30 < 100'000'000; ++i)
+            bits += int64_t(frames[i].data.size()) * 8;
+        EXPECT_LE(bits, int64_t(bitrate) * 10 * 11 / 10) << "window from frame " << first;
+    }
+    TempDir dir;
+    const Decoded decoded = decodeAll(encoder, frames, dir);
+    expectCleanDecode(decoded, width, height, inputs.size());
+}
+
+TEST(EncoderFfmpeg, KeyFramesFollowTimestampsNotFrameCount) {
+    H264EncoderConfig config = configFor(48, 32, 300'000);
+    config.keyFrameInterval100ns = 10'000'000;  // 1 s
+    H264Encoder encoder(config);
+    // 20 fps, a 1.5 s gap, a burst at 100 fps, a 0.4 s gap.
+    std::vector<int64_t> times;
+    for (int i = 0; i < 30; ++i) times.push_back(int64_t(i) * 500'000);
+    times.push_back(times.back() + 15'000'000);
+    for (int i = 0; i < 150; ++i) times.push_back(times.back() + 100'000);
+    times.push_back(times.back() + 4'000'000);
+    std::vector<std::vector<uint8_t>> inputs;
+    std::vector<EncodedFrame> frames;
+    int64_t lastKey = 0;
+    for (size_t i = 0; i < times.size(); ++i) {
+        inputs.push_back(paint(48, 32, withBox(texturedBackground(), int(i % 30), 4, 12)));
+        EncodedFrame frame;
+        encoder.encode(inputs.back().data(), times[i], frame);
+        const bool expectKey = i == 0 || times[i] - lastKey >= config.keyFrameInterval100ns;
+        EXPECT_EQ(frame.keyFrame, expectKey) << "frame " << i << " at " << times[i];
+        if (frame.keyFrame) lastKey = times[i];
+        frames.push_back(std::move(frame));
+    }
+    TempDir dir;
+    const Decoded decoded = decodeAll(encoder, frames, dir);
+    expectCleanDecode(decoded, 48, 32, inputs.size());
+    expectPsnrAtLeast(framePsnrs(decoded, inputs, 48, 32), 34.0);
+}
+
+// A reconstruction that differs from the decoder's drifts further with every P frame; the last frames show it.
+TEST(EncoderFfmpeg, LongSequenceDoesNotDrift) {
+    const int width = 80, height = 64;
+    H264EncoderConfig config = configFor(width, height, 600'000);
+    config.keyFrameInterval100ns = 1'000'000'000;  // one IDR only
+    H264Encoder encoder(config);
+    std::mt19937 random(11);
+    std::vector<std::vector<uint8_t>> inputs;
+    for (int i = 0; i < 300; ++i) {
+        const int phase = i;
+        inputs.push_back(paint(width, height, [&](int x, int y) {
+            const int wave = (x * 5 + y * 3 + phase * 2) % 256;
+            const bool box = x >= (phase % 60) && x < (phase % 60) + 16 && y >= 20 && y < 40;
+            return box ? Rgb{250, 250, int(random() % 40)} : Rgb{wave, (y * 4 + phase) & 0xFF, (x * 2) & 0xFF};
+        }));
+    }
+    std::vector<EncodedFrame> frames;
+    encodeFrames(encoder, inputs, frames);
+    for (size_t i = 1; i < frames.size(); ++i) EXPECT_FALSE(frames[i].keyFrame);
+    TempDir dir;
+    const Decoded decoded = decodeAll(encoder, frames, dir);
+    expectCleanDecode(decoded, width, height, inputs.size());
+    const auto psnrs = framePsnrs(decoded, inputs, width, height);
+    ASSERT_EQ(psnrs.size(), inputs.size());
+    for (size_t i = psnrs.size() - 10; i < psnrs.size(); ++i) EXPECT_GE(psnrs[i], 32.0) << "frame " << i;
+}
+
+TEST(EncoderFfmpeg, RejectsUnusableSizes) {
+    for (auto [width, height] : {std::make_pair(15, 16), std::make_pair(16, 14), std::make_pair(17, 32),
+                                 std::make_pair(32, 33), std::make_pair(0, 0), std::make_pair(-16, 16),
+                                 std::make_pair(16386, 64)}) {
+        H264Encoder encoder(configFor(width, height));
+        EXPECT_FALSE(encoder.valid()) << width << "x" << height;
+        EXPECT_TRUE(encoder.sps().empty());
+        const std::vector<uint8_t> pixels(64 * 64 * 4);
+        EncodedFrame frame;
+        frame.data = {1, 2, 3};
+        encoder.encode(pixels.data(), 0, frame);
+        EXPECT_TRUE(frame.data.empty());
+        EXPECT_FALSE(frame.keyFrame);
+    }
+}
+
+TEST(EncoderFfmpeg, ParameterSetsDescribeTheStream) {
+    struct Case {
+        int width, height;
+        uint32_t bitrate;
+        int level;
+    };
+    for (const Case c : {Case{16, 16, 60'000, 10}, Case{16, 16, 4'000'000, 21}, Case{1280, 720, 4'000'000, 31},
+                         Case{1920, 1080, 4'000'000, 40}, Case{1920, 1080, 30'000'000, 41},
+                         Case{2560, 1440, 4'000'000, 50}, Case{3840, 2160, 4'000'000, 51},
+                         Case{7680, 4320, 4'000'000, 52}}) {
+        H264Encoder encoder(configFor(c.width, c.height, c.bitrate));
+        ASSERT_TRUE(encoder.valid());
+        EXPECT_EQ(encoder.profileIdc(), 66);
+        EXPECT_EQ(encoder.constraintFlags() & 0xC0, 0xC0);
+        EXPECT_EQ(encoder.levelIdc(), c.level) << c.width << "x" << c.height;
+        ASSERT_GE(encoder.sps().size(), 4u);
+        EXPECT_EQ(encoder.sps()[0], 0x67);
+        EXPECT_EQ(encoder.sps()[1], 66);
+        EXPECT_EQ(encoder.sps()[2], encoder.constraintFlags());
+        EXPECT_EQ(encoder.sps()[3], encoder.levelIdc());
+        EXPECT_EQ(encoder.pps()[0], 0x68);
+    }
 }
 
 }  // namespace
