@@ -1,5 +1,6 @@
 #include "Mp4Muxer.h"
 
+#include <cstring>
 #include <limits>
 
 namespace zv::mp4 {
@@ -74,11 +75,14 @@ bool Mp4Muxer::writeSample(const uint8_t* sample, size_t size, int64_t time100ns
 
 bool Mp4Muxer::writeFragment() {
     if (pending_.empty()) return !file_.failed();
-    const std::vector<uint8_t> header = buildFragmentHeader(nextSequence_, pendingStartTicks_, pending_);
-    const uint64_t payloadOffset = file_.size() + fragmentPayloadOffset(pending_);
-    // Flushed per fragment so a killed process leaves everything up to here readable.
+    std::vector<uint8_t> header = buildFragmentHeader(nextSequence_, pendingStartTicks_, pending_);
+    const uint64_t moofOffset = file_.size();
+    const uint64_t payloadOffset = moofOffset + fragmentPayloadOffset(pending_);
+    // A reader that finds a moof cut short by a crash rejects the whole file, so the fragment goes
+    // down disguised as 'free' and becomes a moof in one 4-byte write once all of it is on disk.
+    std::memcpy(header.data() + 4, "free", 4);
     if (!file_.append(header.data(), header.size()) || !file_.append(pendingBytes_.data(), pendingBytes_.size()) ||
-        !file_.flush())
+        !file_.flush() || !file_.overwrite(moofOffset + 4, "moof", 4) || !file_.flush())
         return false;
     ++nextSequence_;
     table_.chunks.push_back(Mp4Chunk{payloadOffset, uint32_t(table_.samples.size()), uint32_t(pending_.size())});
@@ -96,10 +100,14 @@ bool Mp4Muxer::closeFragmentAt(uint64_t nextTicks) {
 bool Mp4Muxer::writeFinalIndex() {
     if (!file_.isOpen() || file_.failed() || indexWritten_) return false;
     if (!closeFragmentAt(lastTicks_ + ticksFrom100ns(kLastSampleDuration100ns))) return false;
-    // Until commitFinalIndex, readers take the first moov and the fragments; this second one is ignored.
+    // Written as 'free' for the same reason as the fragments. Once it is a moov, and until
+    // commitFinalIndex, readers still take the first moov and the fragments and skip this one.
     finalMoovOffset_ = file_.size();
-    const std::vector<uint8_t> moov = buildFinalMoov(track_, table_);
-    if (!file_.append(moov.data(), moov.size()) || !file_.flush()) return false;
+    std::vector<uint8_t> moov = buildFinalMoov(track_, table_);
+    std::memcpy(moov.data() + 4, "free", 4);
+    if (!file_.append(moov.data(), moov.size()) || !file_.flush() ||
+        !file_.overwrite(finalMoovOffset_ + 4, "moov", 4) || !file_.flush())
+        return false;
     indexWritten_ = true;
     return true;
 }

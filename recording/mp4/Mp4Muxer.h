@@ -2,6 +2,8 @@
 // Writes one H.264 track to an MP4 file that stays playable while it grows: an initial moov
 // announcing fragments, then a moof+mdat pair at most about every two seconds, each flushed.
 // finalize() appends a complete index and turns the file into a plain MP4 in one last write.
+// Every box a reader could trip over goes down as 'free' and gets its real type in a single
+// 4-byte write once complete, so a file cut at any byte still plays up to its last fragment.
 //
 // Times: samples carry 100 ns presentation stamps that must increase. The first sample is
 // shown at time 0 and every later one at (stamp - first stamp), so a recording whose first

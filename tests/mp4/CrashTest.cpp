@@ -2,6 +2,17 @@
 // decode cleanly up to within about two seconds of the cut.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "BoxParser.h"
 #include "MuxerFixtures.h"
 
 using namespace mp4test;
@@ -9,6 +20,18 @@ using namespace mp4test;
 namespace {
 
 constexpr int kFrames = 150;  // 5 s at 30 fps
+
+bool hasFragment(const std::string& path) {
+    const std::vector<uint8_t> bytes = readFile(path);
+    uint64_t at = 0;
+    while (at + 8 <= bytes.size()) {
+        if (std::memcmp(&bytes[at + 4], "moof", 4) == 0) return true;
+        const uint64_t size = be32(bytes, at);
+        if (size < 8) return false;
+        at += size;
+    }
+    return false;
+}
 
 void cutAndCheck(const std::string& mode, int width, int height) {
     const std::string path = scratchDirectory() + "/crash-" + mode + ".mp4";
@@ -43,3 +66,33 @@ void cutAndCheck(const std::string& mode, int width, int height) {
 TEST(CrashSafety, ProcessExitWithoutFinalize) { cutAndCheck("exit", 64, 48); }
 TEST(CrashSafety, ProcessKilled) { cutAndCheck("kill", 64, 48); }
 TEST(CrashSafety, DestructorWithoutFinalize) { cutAndCheck("destroy", 64, 48); }
+
+TEST(CrashSafety, KilledAtRandomMomentsLeavesDecodableFiles) {
+    std::mt19937 rng(std::random_device{}());
+    const std::string path = scratchDirectory() + "/crash-random.mp4";
+    for (int round = 0; round < 6; ++round) {
+        std::filesystem::remove(path);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            execl(ZV_CRASH_WRITER, ZV_CRASH_WRITER, path.c_str(), "paced", "3000", "64", "48", (char*)nullptr);
+            _exit(127);
+        }
+        // Wait (bounded) until a first fragment is complete, then kill at a random moment.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!hasFragment(path) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 400));
+        kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended before it was killed, status " << status;
+        SCOPED_TRACE("round " + std::to_string(round));
+        EXPECT_EQ(decodeErrors(path), "");
+        const auto frames = probe(path, "frame");
+        EXPECT_FALSE(frames.empty());
+        for (size_t i = 0; i < frames.size(); ++i) {
+            EXPECT_NEAR(number(frames[i], "pts_time"), i * 333'333 / 1e7, 0.001) << i;
+        }
+    }
+}

@@ -3,12 +3,14 @@
 //   exit     _exit(0) right after the last writeFrame
 //   kill     SIGKILL itself right after the last writeFrame
 //   destroy  let the writer's destructor run (no finalize)
+//   paced    1 ms between frames, finalize at the end: for being killed from outside at any moment
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "VideoFileWriter.h"
 #include "WriterFixtures.h"
@@ -28,7 +30,9 @@ int main(int argc, char** argv) {
     for (int i = 0; i < frames; ++i) {
         const auto frame = mp4test::syntheticFrame(width, height, uint32_t(i));
         if (!writer.writeFrame(frame.data(), frame.size(), int64_t(i) * 333'333)) return 4;
+        if (mode == "paced") std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    if (mode == "paced") return writer.finalize() ? 0 : 5;
     if (mode == "exit") _exit(0);
     if (mode == "kill") raise(SIGKILL);
     return mode == "destroy" ? 0 : 2;
