@@ -1,6 +1,7 @@
 #pragma once
 // Encodes raw frames to H.264 on its own thread and writes them to a crash-safe MP4
 // (see Mp4Muxer.h for the file layout and how stamps map to presentation times).
+// open, writeFrame, finalize and the destructor are meant for one thread (the capture thread).
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>

@@ -319,3 +319,44 @@ TEST(Mp4MuxerFile, CutAtAnyPointWhileWritingStillDecodes) {
     uncommitted.insert(uncommitted.end(), finished.begin() + finalMoov->offset, finished.end());
     checkState(uncommitted, finalMoov->offset, "moov", 100);
 }
+
+TEST(Mp4MuxerFile, RecordingLongerThanThirtyTwoBitsOfTicks) {
+    // 20 hours in three frames: the headers must switch to 64-bit durations and players agree.
+    const int64_t hour = 3600LL * 10'000'000;
+    const std::vector<int64_t> times = {0, 10 * hour, 20 * hour};
+    const Recorded r = record("twenty-hours", 320, 240, times);
+    EXPECT_TRUE(expectPlaysAsStamped(r.path, r.expected));
+    const std::vector<uint8_t> bytes = readFile(r.path);
+    auto moov = findTop(bytes, "moov");
+    ASSERT_TRUE(moov);
+    auto mvhd = findPath(bytes, *moov, {"mvhd"});
+    auto mdhd = findPath(bytes, *moov, {"trak", "mdia", "mdhd"});
+    ASSERT_TRUE(mvhd && mdhd);
+    EXPECT_EQ(fullBoxHeader(bytes, *mvhd).version, 1);
+    EXPECT_EQ(fullBoxHeader(bytes, *mdhd).version, 1);
+    EXPECT_EQ(headerDuration(bytes, *mvhd), 20ull * 3600 * kTimescale + 3000);
+}
+
+TEST(Mp4MuxerFile, GapTooLongForOneSampleShortensTheTimelineOnlyThere) {
+    // A single sample can last at most 2^32-1 ticks (13.25 h); beyond that the excess is dropped
+    // and later frames keep their spacing.
+    const TestH264Stream& stream = testStream(320, 240, 60, 30);
+    const std::string path = pathFor("huge-gap");
+    const int64_t fifteenHours = 15LL * 3600 * 10'000'000;
+    {
+        Mp4Muxer muxer;
+        ASSERT_TRUE(muxer.open(path, trackFor(stream, 320, 240)));
+        ASSERT_TRUE(feed(muxer, stream, {0, fifteenHours, fifteenHours + 10'000'000, fifteenHours + 20'000'000}));
+        ASSERT_TRUE(muxer.finalize());
+    }
+    const std::vector<uint8_t> bytes = readFile(path);
+    auto moov = findTop(bytes, "moov");
+    ASSERT_TRUE(moov);
+    auto table = readSampleTable(bytes, *moov);
+    ASSERT_TRUE(table);
+    ASSERT_EQ(table->samples.size(), 4u);
+    EXPECT_EQ(table->samples[0].duration, 0xFFFF'FFFFu);
+    EXPECT_EQ(table->samples[1].duration, kTimescale);
+    EXPECT_EQ(table->samples[2].duration, kTimescale);
+    EXPECT_EQ(table->samples[3].duration, 3000u);
+}
