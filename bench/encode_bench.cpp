@@ -1,0 +1,59 @@
+// Encodes a raw bottom-up BGRA file with the built-in encoder on one thread, timing only encode() calls
+// (colour conversion included), and writes an Annex-B stream for the decoder-side measurements.
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "H264Encoder.h"
+
+int main(int argc, char** argv) {
+    if (argc != 7) {
+        std::fprintf(stderr, "usage: encode_bench INPUT.bgra WIDTH HEIGHT FRAMES BITRATE OUTPUT.h264\n");
+        return 2;
+    }
+    H264EncoderConfig config;
+    config.width = std::atoi(argv[2]);
+    config.height = std::atoi(argv[3]);
+    config.bitrate = uint32_t(std::atol(argv[5]));
+    const int frames = std::atoi(argv[4]);
+    H264Encoder encoder(config);
+    if (!encoder.valid()) return 1;
+    std::FILE* in = std::fopen(argv[1], "rb");
+    std::FILE* out = std::fopen(argv[6], "wb");
+    if (!in || !out) return 1;
+    std::vector<uint8_t> pixels(size_t(config.width) * config.height * 4);
+    EncodedFrame frame;
+    double seconds = 0, slowest = 0;
+    size_t bytes = 0;
+    int encoded = 0, keyFrames = 0;
+    const uint8_t startCode[4] = {0, 0, 0, 1};
+    for (; encoded < frames && std::fread(pixels.data(), 1, pixels.size(), in) == pixels.size(); ++encoded) {
+        const auto begin = std::chrono::steady_clock::now();
+        encoder.encode(pixels.data(), int64_t(encoded) * 10'000'000 / 30, frame);
+        const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        seconds += took;
+        if (took > slowest) slowest = took;
+        if (frame.keyFrame) {
+            ++keyFrames;
+            for (const auto* nal : {&encoder.sps(), &encoder.pps()}) {
+                std::fwrite(startCode, 1, 4, out);
+                std::fwrite(nal->data(), 1, nal->size(), out);
+            }
+        }
+        for (size_t at = 0; at + 4 <= frame.data.size();) {
+            const size_t length = size_t(frame.data[at]) << 24 | size_t(frame.data[at + 1]) << 16 |
+                                  size_t(frame.data[at + 2]) << 8 | frame.data[at + 3];
+            std::fwrite(startCode, 1, 4, out);
+            std::fwrite(frame.data.data() + at + 4, 1, length, out);
+            at += 4 + length;
+        }
+        bytes += frame.data.size();
+    }
+    std::fclose(in);
+    std::fclose(out);
+    std::printf("frames=%d seconds=%.3f fps=%.1f kbps=%.0f keyframes=%d slowest_ms=%.1f\n", encoded, seconds,
+                encoded / seconds, bytes * 8.0 / (encoded / 30.0) / 1000.0, keyFrames, slowest * 1000);
+    return 0;
+}

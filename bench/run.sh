@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Benchmark: built-in H.264 encoder against ffmpeg libx264 (ultrafast, veryfast), one thread each, on a
+# screen-like and a full-motion 1920x1080 sequence. Prints figures only; nothing here passes or fails.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+BUILD="$ROOT/build-bench"
+DATA="$BUILD/data"
+FRAMES="${FRAMES:-300}"
+W=1920
+H=1080
+BITRATE=4000000
+
+mkdir -p "$DATA"
+trap 'rm -f "$DATA"/*.bgra "$DATA"/*.yuv' EXIT
+
+cmake -S "$ROOT/bench" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$BUILD" -j2 >/dev/null
+
+ff() { ffmpeg -nostdin -hide_banner -y "$@"; }
+
+echo "Generating $FRAMES frames of each sequence in $DATA ..." >&2
+"$BUILD/generate_screen" "$DATA/screen.bgra" "$FRAMES"
+ff -v error -f lavfi -i "testsrc2=size=${W}x${H}:rate=30" -frames:v "$FRAMES" -vf vflip -pix_fmt bgra \
+   -f rawvideo "$DATA/motion.bgra"
+# The same yuv420p conversion for x264 and as the PSNR reference (frames arrive bottom-up, hence vflip).
+for seq in screen motion; do
+  ff -v error -f rawvideo -pix_fmt bgra -s ${W}x${H} -r 30 -i "$DATA/$seq.bgra" -vf vflip -pix_fmt yuv420p \
+     -f rawvideo "$DATA/$seq.yuv"
+done
+
+psnr_y() {  # decoded stream vs yuv420p reference -> luma PSNR
+  ff -i "$1" -f rawvideo -pix_fmt yuv420p -s ${W}x${H} -r 30 -i "$2" \
+     -lavfi '[0:v]setpts=N/30/TB[a];[1:v]setpts=N/30/TB[b];[a][b]psnr' -f null - 2>&1 |
+    sed -n 's/.*PSNR y:\([0-9.inf]*\).*/\1/p' | tail -1
+}
+kbps() { echo "$(stat -c %s "$1") $FRAMES" | awk '{printf "%.0f", $1 * 8 / ($2 / 30) / 1000}'; }
+
+rows=()
+for seq in screen motion; do
+  out="$DATA/$seq-builtin.h264"
+  line=$("$BUILD/encode_bench" "$DATA/$seq.bgra" $W $H "$FRAMES" $BITRATE "$out")
+  fps=$(sed -n 's/.*fps=\([0-9.]*\).*/\1/p' <<<"$line")
+  rows+=("$(printf '%-8s %-18s %8s %9s %8s' "$seq" "built-in" "$fps" "$(kbps "$out")" "$(psnr_y "$out" "$DATA/$seq.yuv")")")
+  for preset in ultrafast veryfast; do
+    out="$DATA/$seq-x264-$preset.h264"
+    utime=$(ff -benchmark -f rawvideo -pix_fmt yuv420p -s ${W}x${H} -r 30 -i "$DATA/$seq.yuv" -c:v libx264 \
+              -preset $preset -threads 1 -b:v 4M -f h264 "$out" 2>&1 | sed -n 's/.*utime=\([0-9.]*\)s.*/\1/p')
+    fps=$(awk -v f="$FRAMES" -v t="$utime" 'BEGIN{printf "%.1f", f / t}')
+    rows+=("$(printf '%-8s %-18s %8s %9s %8s' "$seq" "x264 $preset" "$fps" "$(kbps "$out")" "$(psnr_y "$out" "$DATA/$seq.yuv")")")
+  done
+done
+
+echo
+echo "1920x1080, $FRAMES frames at 30 fps, target 4 Mbit/s, one thread"
+echo "built-in: BGRA input, time of encode() incl. conversion; x264: yuv420p input, ffmpeg -benchmark utime"
+printf '%-8s %-18s %8s %9s %8s\n' sequence encoder fps kbit/s PSNR-Y
+for r in "${rows[@]}"; do echo "$r"; done
