@@ -9,10 +9,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 
 #include "VideoFileWriter.h"
+#include "TestStreams.h"
 #include "WriterFixtures.h"
 
 int main(int argc, char** argv) {
@@ -25,6 +27,9 @@ int main(int argc, char** argv) {
     const int width = std::atoi(argv[4]);
     const int height = std::atoi(argv[5]);
     mp4test::prepareEncoder(width, height);
+    // Nothing of this process is needed on disk after here, and it may not live to clean up.
+    std::error_code ignored;
+    std::filesystem::remove_all(mp4test::scratchDirectory(), ignored);
     VideoFileWriter writer;
     if (!writer.open(argv[1], VideoFileWriterConfig{width, height})) return 3;
     for (int i = 0; i < frames; ++i) {

@@ -73,12 +73,17 @@ std::optional<TestH264Stream> parseAnnexB(const std::vector<uint8_t>& bytes) {
 }
 
 std::string scratchDirectory() {
-    static const std::string dir = [] {
+    // Kept alive on purpose: the exit handler below runs after static strings are gone.
+    static const std::string* dir = [] {
         auto path = std::filesystem::temp_directory_path() / ("zv-mp4-test-" + std::to_string(getpid()));
         std::filesystem::create_directories(path);
-        return path.string();
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(*dir, ignored);
+        });
+        return new std::string(path.string());
     }();
-    return dir;
+    return *dir;
 }
 
 std::string runCommand(const std::string& command, int* exitCode) {
