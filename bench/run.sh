@@ -30,9 +30,10 @@ for seq in screen motion; do
 done
 
 psnr_y() {  # decoded stream vs yuv420p reference -> luma PSNR
-  ff -i "$1" -f rawvideo -pix_fmt yuv420p -s ${W}x${H} -r 30 -i "$2" \
-     -lavfi '[0:v]setpts=N/30/TB[a];[1:v]setpts=N/30/TB[b];[a][b]psnr' -f null - 2>&1 |
-    sed -n 's/.*PSNR y:\([0-9.inf]*\).*/\1/p' | tail -1
+  # Decode to raw first: raw H.264 carries no timestamps and the psnr filter would pair frames by guessed ones.
+  ffmpeg -nostdin -v error -i "$1" -f rawvideo -pix_fmt yuv420p - |
+    ff -f rawvideo -pix_fmt yuv420p -s ${W}x${H} -r 30 -i - -f rawvideo -pix_fmt yuv420p -s ${W}x${H} -r 30 -i "$2" \
+       -lavfi psnr -f null - 2>&1 | sed -n 's/.*PSNR y:\([0-9.inf]*\).*/\1/p' | tail -1
 }
 kbps() { echo "$(stat -c %s "$1") $FRAMES" | awk '{printf "%.0f", $1 * 8 / ($2 / 30) / 1000}'; }
 

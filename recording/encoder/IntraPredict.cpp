@@ -1,6 +1,27 @@
 #include "IntraPredict.h"
 
+#include <algorithm>
 #include <cstring>
+
+// A gradient fitted to the row above and the column to the left; size 16 (luma) or 8 (chroma).
+static void predictPlane(const uint8_t* plane, int stride, int size, uint8_t* prediction) {
+    const uint8_t* top = plane - stride;
+    const int half = size / 2;
+    int h = 0, v = 0;
+    for (int i = 0; i < half; ++i) {
+        // Index -1 is the corner sample above-left.
+        const int before = half - 2 - i;
+        h += (i + 1) * (top[half + i] - (before >= 0 ? top[before] : top[-1]));
+        v += (i + 1) * (plane[(half + i) * stride - 1] - (before >= 0 ? plane[before * stride - 1] : top[-1]));
+    }
+    const int a = 16 * (plane[(size - 1) * stride - 1] + top[size - 1]);
+    const int b = size == 16 ? (5 * h + 32) >> 6 : (34 * h + 32) >> 6;
+    const int c = size == 16 ? (5 * v + 32) >> 6 : (34 * v + 32) >> 6;
+    const int center = half - 1;
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x)
+            prediction[y * size + x] = uint8_t(std::clamp((a + b * (x - center) + c * (y - center) + 16) >> 5, 0, 255));
+}
 
 void predictLuma16x16(const uint8_t* plane, int stride, bool leftAvailable, bool topAvailable, int mode,
                       uint8_t prediction[256]) {
@@ -11,6 +32,10 @@ void predictLuma16x16(const uint8_t* plane, int stride, bool leftAvailable, bool
     }
     if (mode == kLumaHorizontal) {
         for (int y = 0; y < 16; ++y) std::memset(prediction + y * 16, plane[y * stride - 1], 16);
+        return;
+    }
+    if (mode == kLumaPlane) {
+        predictPlane(plane, stride, 16, prediction);
         return;
     }
     int sum = 0;
@@ -33,6 +58,10 @@ void predictChroma8x8(const uint8_t* plane, int stride, bool leftAvailable, bool
     }
     if (mode == kChromaHorizontal) {
         for (int y = 0; y < 8; ++y) std::memset(prediction + y * 8, plane[y * stride - 1], 8);
+        return;
+    }
+    if (mode == kChromaPlane) {
+        predictPlane(plane, stride, 8, prediction);
         return;
     }
     // DC per 4x4 quarter: the top-right quarter prefers the row above, the bottom-left the column to the left.

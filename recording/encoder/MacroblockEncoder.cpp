@@ -189,8 +189,9 @@ int bestLumaMode(int mbX, int mbY, const MacroblockPlanes& p, uint8_t prediction
     cost = 1 << 30;
     int best = kLumaDc;
     alignas(16) uint8_t candidate[256];
-    for (int mode : {kLumaDc, kLumaVertical, kLumaHorizontal}) {
-        if ((mode == kLumaVertical && mbY == 0) || (mode == kLumaHorizontal && mbX == 0)) continue;
+    for (int mode : {kLumaDc, kLumaVertical, kLumaHorizontal, kLumaPlane}) {
+        if ((mode != kLumaDc && mode != kLumaHorizontal && mbY == 0) || (mode != kLumaDc && mode != kLumaVertical && mbX == 0))
+            continue;
         predictLuma16x16(p.dstY, p.strideY, mbX > 0, mbY > 0, mode, candidate);
         const int sad = sad16x16(p.srcY, p.strideY, candidate, 16);
         if (sad < cost) {
@@ -346,8 +347,10 @@ void encodeIntraMacroblock(FrameCoding& f, int mbX, int mbY) {
     const int lumaMode = bestLumaMode(mbX, mbY, p, predY, lumaCost);
 
     int chromaMode = kChromaDc, bestChromaCost = 1 << 30;
-    for (int mode : {kChromaDc, kChromaHorizontal, kChromaVertical}) {
-        if ((mode == kChromaVertical && mbY == 0) || (mode == kChromaHorizontal && mbX == 0)) continue;
+    for (int mode : {kChromaDc, kChromaHorizontal, kChromaVertical, kChromaPlane}) {
+        if ((mode != kChromaDc && mode != kChromaHorizontal && mbY == 0) ||
+            (mode != kChromaDc && mode != kChromaVertical && mbX == 0))
+            continue;
         alignas(16) uint8_t u[64], v[64];
         predictChroma8x8(p.dstU, p.strideC, mbX > 0, mbY > 0, mode, u);
         predictChroma8x8(p.dstV, p.strideC, mbX > 0, mbY > 0, mode, v);

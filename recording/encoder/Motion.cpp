@@ -57,7 +57,7 @@ MotionSearchResult searchMotion(const YuvPicture& source, const YuvPicture& refe
             best.mv = mv;
         }
     }
-    // Diamond descent, a coarse step first, then single samples, then the diagonals once.
+    // Diamond descent from coarse to single-sample steps (objects on screen can jump far), then the diagonals.
     static constexpr int kDiamond[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
     static constexpr int kDiagonals[4][2] = {{-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
     auto tryOffsets = [&](const int (*offsets)[2], int count, int step) {
@@ -75,7 +75,7 @@ MotionSearchResult searchMotion(const YuvPicture& source, const YuvPicture& refe
         }
         return moved;
     };
-    for (int step : {4, 2, 1}) {
+    for (int step : {32, 16, 8, 4, 2, 1}) {
         for (int iteration = 0; iteration < 8 && tryOffsets(kDiamond, 4, step); ++iteration) {
         }
     }
