@@ -51,12 +51,20 @@ session_env() {
 
 pid_alive() { [[ -n "$1" ]] && kill -0 "$1" 2>/dev/null; }
 
+# A stale pid file may name a PID the system has since given to another program.
+pid_runs() {
+    local pid=$1 program=$2 comm
+    pid_alive "$pid" || return 1
+    comm=$(cat "/proc/$pid/comm" 2>/dev/null) || return 1
+    [[ "$comm" == "$program"* ]]
+}
+
 # Ends one recorded process: TERM, then KILL after a bound. Only the PID we recorded.
 stop_pid_file() {
-    local file=$1 pid
+    local file=$1 program=$2 pid
     [[ -f "$file" ]] || return 0
     pid=$(<"$file")
-    if pid_alive "$pid"; then
+    if pid_runs "$pid" "$program"; then
         kill -TERM "$pid" 2>/dev/null
         for _ in $(seq $((STOP_GRACE_SECONDS * 10))); do
             pid_alive "$pid" || break
@@ -90,14 +98,14 @@ stop_session() {
     [[ -d "$session_dir" ]] || return 0
     xvfb_pid=""
     [[ -f "$session_dir/xvfb.pid" ]] && xvfb_pid=$(<"$session_dir/xvfb.pid")
-    if [[ -f "$session_dir/wineserver.pid" ]] && pid_alive "$(<"$session_dir/wineserver.pid")"; then
+    if [[ -f "$session_dir/wineserver.pid" ]] && pid_runs "$(<"$session_dir/wineserver.pid")" wineserver; then
         session_env
         # -k ends every Wine process of this prefix (and the server); bounded in case it hangs.
         timeout "$STOP_GRACE_SECONDS" wineserver -k 2>/dev/null
         timeout "$STOP_GRACE_SECONDS" wineserver -w 2>/dev/null
     fi
-    stop_pid_file "$session_dir/wineserver.pid"
-    stop_pid_file "$session_dir/xvfb.pid"
+    stop_pid_file "$session_dir/wineserver.pid" wineserver
+    stop_pid_file "$session_dir/xvfb.pid" Xvfb
     remove_display_files
     rm -f -- "$session_dir/env" "$session_dir/pictures" "$session_dir"/*.log
 }
@@ -152,11 +160,17 @@ start_wineserver() {
     die "wineserver socket did not appear within ${WINESERVER_READY_SECONDS}s"
 }
 
-init_prefix() {
-    [[ -f "$prefix_dir/system.reg" && -d "$prefix_dir/drive_c/users" ]] && return 0
-    log "creating Wine prefix $prefix_dir (takes a few seconds)"
-    timeout "$WINEBOOT_SECONDS" wineboot -i >"$session_dir/wineboot.log" 2>&1 ||
-        die "wineboot -i failed or timed out (see $session_dir/wineboot.log)"
+# Boots the prefix (creating it the first time). Wine's services and desktop
+# process start here, with their output in a log: started later by the first
+# test program, they would inherit its pipes and CTest would wait on them.
+boot_prefix() {
+    local mode=()
+    if [[ ! -f "$prefix_dir/system.reg" || ! -d "$prefix_dir/drive_c/users" ]]; then
+        log "creating Wine prefix $prefix_dir (takes a few seconds)"
+        mode=(-i)
+    fi
+    timeout "$WINEBOOT_SECONDS" wineboot "${mode[@]}" </dev/null >>"$session_dir/wineboot.log" 2>&1 ||
+        die "wineboot ${mode[*]} failed or timed out (see $session_dir/wineboot.log)"
 }
 
 user_profile_dir() {
@@ -197,6 +211,14 @@ write_env_file() {
     } >"$session_dir/env"
 }
 
+# The first program of a session starts Wine's own services and desktop process; they
+# inherit that program's stdout/stderr. Started here with /dev/null, no test's pipe is held
+# open by them (CTest waits for its pipes to close, and would time the test out).
+warm_up_services() {
+    timeout "$WINEBOOT_SECONDS" wine cmd /c exit </dev/null >/dev/null 2>&1 ||
+        die "Wine did not run a first program within ${WINEBOOT_SECONDS}s"
+}
+
 start_session() {
     command -v Xvfb >/dev/null || die "Xvfb not found (apt-get install xvfb)"
     command -v xdpyinfo >/dev/null || die "xdpyinfo not found (apt-get install x11-utils)"
@@ -207,7 +229,8 @@ start_session() {
     session_env
     start_xvfb
     start_wineserver
-    init_prefix
+    boot_prefix
+    warm_up_services
     pictures=$(find_pictures_dir) || die "could not prepare the user profile"
     echo "$pictures" >"$session_dir/pictures"
     write_env_file

@@ -21,6 +21,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import traceback
 from collections.abc import Callable
@@ -219,12 +220,19 @@ def try_driver(*args: Any, timeout: float = 30) -> DriverResult:
     """Runs one zvdriver command; returns its exit code and records."""
     e = env()
     command = [str(e.wine_run), "--timeout", str(int(timeout)), str(e.driver_exe), *map(str, args)]
-    try:
-        done = subprocess.run(command, capture_output=True, text=True, encoding="utf-8", errors="replace",
-                              env=e.process_env(), timeout=timeout + 10)
-    except subprocess.TimeoutExpired:
-        raise CheckFailed(f"zvdriver {' '.join(map(str, args))} did not finish in {timeout + 10}s")
-    return DriverResult(done.returncode, parse_records(done.stdout), done.stderr.strip())
+    # Files, not pipes: a Wine helper process started meanwhile could inherit a
+    # pipe and keep it open long after the driver has exited.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        try:
+            code = subprocess.run(command, stdout=out, stderr=err, stdin=subprocess.DEVNULL, env=e.process_env(),
+                                  timeout=timeout + 10).returncode
+        except subprocess.TimeoutExpired:
+            raise CheckFailed(f"zvdriver {' '.join(map(str, args))} did not finish in {timeout + 10}s")
+        out.seek(0)
+        err.seek(0)
+        stdout = out.read().decode("utf-8", errors="replace")
+        stderr = err.read().decode("utf-8", errors="replace")
+    return DriverResult(code, parse_records(stdout), stderr.strip())
 
 
 def run_driver(*args: Any, timeout: float = 30) -> list[dict[str, str]]:

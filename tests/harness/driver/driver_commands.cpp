@@ -91,7 +91,7 @@ bool Matches(HWND hwnd, const WindowFilter& filter) {
     if (filter.visibleOnly && !IsWindowVisible(hwnd)) return false;
     if (filter.pid && ProcessIdOf(hwnd) != filter.pid) return false;
     if (filter.className && ClassName(hwnd) != *filter.className) return false;
-    if (filter.title && WindowText(hwnd) != *filter.title) return false;
+    if (filter.title && Caption(hwnd) != *filter.title) return false;
     return true;
 }
 

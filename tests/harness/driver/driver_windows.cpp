@@ -31,6 +31,12 @@ std::wstring WindowText(HWND hwnd, DWORD timeoutMs) {
     return text;
 }
 
+std::wstring Caption(HWND hwnd) {
+    wchar_t text[1024] = {};
+    int length = GetWindowTextW(hwnd, text, static_cast<int>(std::size(text)));
+    return std::wstring(text, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
 std::wstring ClassName(HWND hwnd) {
     wchar_t name[256] = {};
     int length = GetClassNameW(hwnd, name, static_cast<int>(std::size(name)));
@@ -67,7 +73,7 @@ Record DescribeTopLevel(HWND hwnd) {
     Record record;
     record.Add("hwnd", hwnd)
         .Add("class", ClassName(hwnd))
-        .Add("title", WindowText(hwnd))
+        .Add("title", Caption(hwnd))
         .Add("rect", rect)
         .Add("client", ClientRectOnScreen(hwnd))
         .AddHex("style", static_cast<uint32_t>(GetWindowLongW(hwnd, GWL_STYLE)))

@@ -14,6 +14,9 @@ namespace zvdriver {
 
 // WM_GETTEXT through SendMessageTimeout, so controls of other processes answer too.
 std::wstring WindowText(HWND hwnd, DWORD timeoutMs = 2000);
+// The caption the system keeps for a window: never waits for its thread, so a
+// busy program cannot stall a search through the top-level windows.
+std::wstring Caption(HWND hwnd);
 std::wstring ClassName(HWND hwnd);
 DWORD ProcessIdOf(HWND hwnd);
 
