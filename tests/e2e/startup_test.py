@@ -19,7 +19,7 @@ def check_main_window(t, win):
     t.check_equal(win["class"], CLASS, "main window class")
     t.check_equal(zv.size(win["rect"]), OUTER_SIZE, "main window outer size")
     style = zv.number(win["style"])
-    t.check_equal(style & WS_SIGNIFICANT, CAPTION_SYSMENU_MINIMIZEBOX,
+    t.check_equal(hex(style & WS_SIGNIFICANT), hex(CAPTION_SYSMENU_MINIMIZEBOX),
                   "main window style: caption, system menu, minimize box only")
     t.check_equal(win["visible"], "1", "main window visible")
 

@@ -19,7 +19,7 @@ def check_window(t, win):
     t.check_equal(win["class"], "ZVTESTWINDOW", "find: class")
     t.check_equal(zv.size(win["rect"]), (400, 300), "find: outer size")
     t.check_equal(zv.rect(win["rect"])[:2], (100, 100), "find: position")
-    t.check_equal(zv.number(win["style"]) & WS_SIGNIFICANT, 0xCA0000, "find: style bits")
+    t.check_equal(hex(zv.number(win["style"]) & WS_SIGNIFICANT), hex(0xCA0000), "find: style bits")
     t.check_equal(win["visible"], "1", "find: visible")
     client = zv.rect(win["client"])
     outer = zv.rect(win["rect"])
