@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "BitWriter.h"
@@ -30,7 +31,7 @@ struct H264EncoderState {
     YuvPicture recon[2];
     int referenceIndex = 0;  // recon[referenceIndex] is the reference, the other one is being built
     std::vector<MacroblockInfo> macroblocks;
-    std::vector<uint8_t> changed, stale;
+    std::vector<uint8_t> changed, postponed;  // postponed: changed but skipped for lack of bits
     std::vector<uint8_t> copiedLastFrame, copiedThisFrame;  // reconstruction equal to the picture before it
     std::vector<MotionVector> searchedMv;
     std::vector<int> intraEstimate, interEstimate;
@@ -46,7 +47,8 @@ struct H264EncoderState {
     int mbCount() const { return layout.mbWidth * layout.mbHeight; }
     void convertChanged(const BgraFrame& frame);
     double analyse(bool idr);
-    void encodePicture(bool idr, int qp, bool skipEverything);
+    // Changed macroblocks after the first `bitLimit` bits are postponed to later frames.
+    void encodePicture(bool idr, int qp, int64_t bitLimit);
 };
 
 void H264EncoderState::convertChanged(const BgraFrame& frame) {
@@ -98,8 +100,9 @@ double H264EncoderState::analyse(bool idr) {
     return complexity;
 }
 
-void H264EncoderState::encodePicture(bool idr, int qp, bool skipEverything) {
+void H264EncoderState::encodePicture(bool idr, int qp, int64_t bitLimit) {
     bits.clear();
+    std::fill(postponed.begin(), postponed.end(), 0);
     writeSliceHeader(bits, {idr, idr ? 0 : frameNum, idrCount & 0xFFFF, qp});
     FrameCoding f;
     f.source = &source;
@@ -118,7 +121,8 @@ void H264EncoderState::encodePicture(bool idr, int qp, bool skipEverything) {
             bool copied = false;
             if (idr) {
                 encodeIntraMacroblock(f, mbX, mbY);
-            } else if (!changed[i] || skipEverything) {
+            } else if (!changed[i] || bits.bitCount() > bitLimit) {
+                postponed[i] = changed[i];
                 // Unchanged input: repeat the reference exactly, with a zero vector whatever the neighbours say.
                 const bool matches = copiedLastFrame[i] && !changed[i];
                 if (predictSkipMotionVector(f, mbX, mbY) == MotionVector{}) copied = encodeSkipMacroblock(f, mbX, mbY, matches);
@@ -163,7 +167,7 @@ H264Encoder::H264Encoder(const H264EncoderConfig& config) {
     for (YuvPicture& picture : s->recon) picture.allocate(s->layout.mbWidth * 16, s->layout.mbHeight * 16);
     s->macroblocks.assign(size_t(count), MacroblockInfo{});
     s->changed.assign(size_t(count), 0);
-    s->stale.assign(size_t(count), 0);
+    s->postponed.assign(size_t(count), 0);
     s->copiedLastFrame.assign(size_t(count), 0);
     s->copiedThisFrame.assign(size_t(count), 0);
     s->searchedMv.assign(size_t(count), MotionVector{});
@@ -203,24 +207,24 @@ void H264Encoder::encode(const uint8_t* bgraBottomUp, int64_t time100ns, Encoded
         std::fill(s.changed.begin(), s.changed.end(), 1);
         std::fill(s.copiedLastFrame.begin(), s.copiedLastFrame.end(), 0);
     } else {
-        // Macroblocks skipped under rate pressure last time still owe their update.
-        s.changed = s.stale;
+        // Macroblocks postponed under rate pressure last time still owe their update.
+        s.changed = s.postponed;
         detectChangedMacroblocks(frame, s.previousInput, s.layout.mbWidth, s.layout.mbHeight, s.changed);
     }
-    std::fill(s.stale.begin(), s.stale.end(), 0);
     s.convertChanged(frame);
 
     const double complexity = s.analyse(idr);
     int qp = s.rate.chooseQp(idr, time100ns, complexity);
-    s.encodePicture(idr, qp, false);
+    constexpr int64_t kNoLimit = INT64_MAX;
+    s.encodePicture(idr, qp, kNoLimit);
     while (!s.rate.fits(s.bits.bitCount()) && qp < RateController::kMaxQp) {
         const double over = double(s.bits.bitCount()) / std::max(1.0, s.rate.room());
         qp = std::min(RateController::kMaxQp, qp + std::max(2, int(std::ceil(6 * std::log2(std::max(over, 1.0)))) + 1));
-        s.encodePicture(idr, qp, false);
+        s.encodePicture(idr, qp, kNoLimit);
     }
     if (!idr && !s.rate.fits(s.bits.bitCount())) {
-        s.encodePicture(idr, qp, true);
-        s.stale = s.changed;
+        // Even the coarsest quantiser overflows: code what fits, top down, and leave the rest for later frames.
+        s.encodePicture(idr, qp, std::max<int64_t>(0, int64_t(s.rate.room() * 0.9) - 1024));
     }
 
     appendLengthPrefixedNal(out.data, idr ? kNalIdrSlice : kNalSlice, s.bits.bytes());

@@ -118,13 +118,17 @@ std::vector<uint8_t> expectedYuv(const uint8_t* bgra, int width, int height) {
 }
 
 double lumaPsnr(const uint8_t* a, const uint8_t* b, int width, int height) {
+    return planePsnr(a, b, size_t(width) * height);
+}
+
+double planePsnr(const uint8_t* a, const uint8_t* b, size_t samples) {
     double squared = 0;
-    for (size_t i = 0; i < size_t(width) * height; ++i) {
+    for (size_t i = 0; i < samples; ++i) {
         const double d = double(a[i]) - double(b[i]);
         squared += d * d;
     }
     if (squared == 0) return 99.0;
-    return 10 * std::log10(255.0 * 255.0 * double(width) * height / squared);
+    return 10 * std::log10(255.0 * 255.0 * double(samples) / squared);
 }
 
 bool lengthPrefixedNalsWellFormed(const std::vector<uint8_t>& data, int& nalCount) {

@@ -36,4 +36,5 @@ ProbeResult probe(const std::filesystem::path& h264File, const std::filesystem::
 // Expected yuv420p of a bottom-up BGRA frame (the encoder's own reference conversion).
 std::vector<uint8_t> expectedYuv(const uint8_t* bgraBottomUp, int width, int height);
 double lumaPsnr(const uint8_t* a, const uint8_t* b, int width, int height);
+double planePsnr(const uint8_t* a, const uint8_t* b, size_t samples);
 bool lengthPrefixedNalsWellFormed(const std::vector<uint8_t>& data, int& nalCount);
