@@ -79,6 +79,34 @@ stop_pid_file() {
     rm -f -- "$file"
 }
 
+# Processes of this prefix that outlived their wineserver (seen when the server
+# was gone before `wineserver -k` reached them). Matched by PID through their
+# exact WINEPREFIX, so other sessions on the machine are left alone.
+prefix_process_ids() {
+    local entry pid
+    for entry in /proc/[0-9]*; do
+        pid=${entry#/proc/}
+        [[ "$pid" == "$$" || "$pid" == "$BASHPID" ]] && continue
+        tr '\0' '\n' 2>/dev/null <"$entry/environ" | grep -qxF "WINEPREFIX=$prefix_dir" && echo "$pid"
+    done
+}
+
+stop_prefix_processes() {
+    local pids
+    pids=$(prefix_process_ids)
+    [[ -n "$pids" ]] || return 0
+    log "ending processes left over in $prefix_dir: $(echo $pids)"
+    # shellcheck disable=SC2086
+    kill -TERM $pids 2>/dev/null
+    for _ in $(seq $((STOP_GRACE_SECONDS * 10))); do
+        pids=$(prefix_process_ids)
+        [[ -n "$pids" ]] || return 0
+        sleep 0.1
+    done
+    # shellcheck disable=SC2086
+    kill -KILL $pids 2>/dev/null
+}
+
 # Removes the display's lock and socket only when they are ours and the server is gone.
 remove_display_files() {
     local display_file=$session_dir/display n lock_pid
@@ -106,6 +134,7 @@ stop_session() {
     fi
     stop_pid_file "$session_dir/wineserver.pid" wineserver
     stop_pid_file "$session_dir/xvfb.pid" Xvfb
+    stop_prefix_processes
     remove_display_files
     rm -f -- "$session_dir/env" "$session_dir/pictures" "$session_dir"/*.log
 }
