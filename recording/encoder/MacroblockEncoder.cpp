@@ -354,10 +354,7 @@ void encodeIntraMacroblock(FrameCoding& f, int mbX, int mbY) {
         alignas(16) uint8_t u[64], v[64];
         predictChroma8x8(p.dstU, p.strideC, mbX > 0, mbY > 0, mode, u);
         predictChroma8x8(p.dstV, p.strideC, mbX > 0, mbY > 0, mode, v);
-        int cost = 0;
-        for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 8; ++x)
-                cost += std::abs(p.srcU[y * p.strideC + x] - u[y * 8 + x]) + std::abs(p.srcV[y * p.strideC + x] - v[y * 8 + x]);
+        const int cost = sad8x8(p.srcU, p.strideC, u, 8) + sad8x8(p.srcV, p.strideC, v, 8);
         if (cost < bestChromaCost) {
             bestChromaCost = cost;
             chromaMode = mode;

@@ -16,6 +16,18 @@ int sad16x16(const uint8_t* a, int strideA, const uint8_t* b, int strideB) {
     return _mm_cvtsi128_si32(sum) + _mm_cvtsi128_si32(_mm_srli_si128(sum, 8));
 }
 
+int sad8x8(const uint8_t* a, int strideA, const uint8_t* b, int strideB) {
+    __m128i sum = _mm_setzero_si128();
+    for (int y = 0; y < 8; y += 2) {
+        const __m128i ra = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + y * strideA)),
+                                              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + (y + 1) * strideA)));
+        const __m128i rb = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + y * strideB)),
+                                              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + (y + 1) * strideB)));
+        sum = _mm_add_epi64(sum, _mm_sad_epu8(ra, rb));
+    }
+    return _mm_cvtsi128_si32(sum) + _mm_cvtsi128_si32(_mm_srli_si128(sum, 8));
+}
+
 int meanRemovedSad16x16(const uint8_t* block, int stride) {
     const __m128i zero = _mm_setzero_si128();
     __m128i sum = zero;
@@ -75,7 +87,10 @@ MotionSearchResult searchMotion(const YuvPicture& source, const YuvPicture& refe
         }
         return moved;
     };
+    // A near-perfect match from the predictors (moved windows, scrolled text) needs no wide search.
+    const bool goodMatch = best.cost < 2 * 256;
     for (int step : {32, 16, 8, 4, 2, 1}) {
+        if (goodMatch && step > 2) continue;
         for (int iteration = 0; iteration < 8 && tryOffsets(kDiamond, 4, step); ++iteration) {
         }
     }

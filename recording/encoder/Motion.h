@@ -9,6 +9,7 @@ struct MotionVector {
 };
 
 int sad16x16(const uint8_t* a, int strideA, const uint8_t* b, int strideB);
+int sad8x8(const uint8_t* a, int strideA, const uint8_t* b, int strideB);
 // Sum of |sample - mean| over a 16x16 block: a cheap stand-in for the cost of coding it intra.
 int meanRemovedSad16x16(const uint8_t* block, int stride);
 

@@ -106,6 +106,23 @@ TEST(Transform, ChromaDcPathReconstructsFlatBlocks) {
     }
 }
 
+TEST(Transform, FastQuantiserMatchesPlainOne) {
+    std::mt19937 random(21);
+    for (int round = 0; round < 20000; ++round) {
+        int16_t coefficients[16];
+        const int range = round % 3 == 0 ? 9000 : round % 3 == 1 ? 300 : 20;
+        for (int16_t& c : coefficients) c = int16_t(int(random() % (2 * range + 1)) - range);
+        const int qp = int(random() % 52);
+        const bool intra = random() % 2;
+        const int first = int(random() % 2);
+        int16_t fast[16], plain[16];
+        const int fastCount = quantize4x4(coefficients, qp, intra, first, fast);
+        const int plainCount = quantize4x4Scalar(coefficients, qp, intra, first, plain);
+        ASSERT_EQ(fastCount, plainCount) << "round " << round;
+        for (int k = 0; k < 16; ++k) ASSERT_EQ(fast[k], plain[k]) << "round " << round << " position " << k;
+    }
+}
+
 TEST(Transform, ChromaQpTable) {
     EXPECT_EQ(chromaQp(0), 0);
     EXPECT_EQ(chromaQp(29), 29);
