@@ -285,3 +285,10 @@ def check_recording(t: zv.Test, path: Path, expected_s: float, tolerance_s: floa
                              "-1", "-f", "null", "-"], capture_output=True, text=True, timeout=300)
     t.check(decode.returncode == 0 and not decode.stdout.strip() and not decode.stderr.strip(),
             f"{label}: ffmpeg decodes it without a message", decode.stderr.strip()[:500])
+
+
+def remove_if_passed(t: zv.Test, folder: Path, earlier: set[str]) -> None:
+    """Deletes the recordings a passing test made; a failing test leaves them to look at."""
+    if t.failed == 0:
+        for name in recordings_in(folder) - earlier:
+            (folder / name).unlink(missing_ok=True)

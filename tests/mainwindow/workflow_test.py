@@ -7,8 +7,8 @@ import time
 
 import zvtest as zv
 from mainwindow import (BROWSE, FOLDER, FULL_SCREEN, MICROPHONE, PAUSE, READY, RECORD, RECORDING_TEXT, STATUS,
-                        Watcher, check_recording, name_time, output_folder_of, recordings_in, seconds_shown,
-                        start_zentrovia, tray_duration)
+                        Watcher, check_recording, name_time, output_folder_of, recordings_in, remove_if_passed,
+                        seconds_shown, start_zentrovia, tray_duration)
 
 BOUND_S = 10
 PAUSE_HOLD_S = 3.0
@@ -206,6 +206,7 @@ def main(t):
 
     zv.run_driver("post", "--hwnd", hwnd, "--msg", zv.WM_CLOSE)
     t.check_equal(zv.wait_exit(app, 20), 0, "program ends with 0")
+    remove_if_passed(t, folder, earlier)
 
 
 zv.run_test(main)
