@@ -54,6 +54,6 @@ done
 
 echo
 echo "1920x1080, $FRAMES frames at 30 fps, target 4 Mbit/s, one thread"
-echo "built-in: BGRA input, time of encode() incl. conversion; x264: yuv420p input, ffmpeg -benchmark utime"
+echo "built-in: BGRA input, thread CPU time of encode() incl. conversion; x264: yuv420p input, ffmpeg -benchmark utime"
 printf '%-8s %-18s %8s %9s %8s\n' sequence encoder fps kbit/s PSNR-Y
 for r in "${rows[@]}"; do echo "$r"; done

@@ -202,16 +202,20 @@ void H264Encoder::encode(const uint8_t* bgraBottomUp, int64_t time100ns, Encoded
     const BgraFrame frame{bgraBottomUp, s.config.width, s.config.height};
 
     const bool idr = !s.started || time100ns - s.lastIdrTime >= s.config.keyFrameInterval100ns;
-    if (idr) {
+    if (!s.started) {
         std::memcpy(s.previousInput.data(), bgraBottomUp, s.previousInput.size());
         std::fill(s.changed.begin(), s.changed.end(), 1);
-        std::fill(s.copiedLastFrame.begin(), s.copiedLastFrame.end(), 0);
     } else {
         // Macroblocks postponed under rate pressure last time still owe their update.
         s.changed = s.postponed;
         detectChangedMacroblocks(frame, s.previousInput, s.layout.mbWidth, s.layout.mbHeight, s.changed);
     }
+    // Unchanged macroblocks keep their converted samples from earlier frames, even for an IDR.
     s.convertChanged(frame);
+    if (idr) {
+        std::fill(s.changed.begin(), s.changed.end(), 1);
+        std::fill(s.copiedLastFrame.begin(), s.copiedLastFrame.end(), 0);
+    }
 
     const double complexity = s.analyse(idr);
     int qp = s.rate.chooseQp(idr, time100ns, complexity);

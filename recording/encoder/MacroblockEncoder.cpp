@@ -85,6 +85,10 @@ void encodeChromaResidual(const FrameCoding& f, const MacroblockPlanes& p, const
     const int qpc = chromaQp(f.qp);
     bool anyDc = false, anyAc = false;
     int acScore = 0;
+    if (sad8x8(p.srcU, p.strideC, predU, 8) == 0 && sad8x8(p.srcV, p.strideC, predV, 8) == 0) {
+        r = ChromaResidual{};  // exact prediction, common on flat screen areas
+        return;
+    }
     for (int plane = 0; plane < 2; ++plane) {
         const uint8_t* src = plane == 0 ? p.srcU : p.srcV;
         const uint8_t* pred = plane == 0 ? predU : predV;
@@ -108,8 +112,17 @@ void encodeChromaResidual(const FrameCoding& f, const MacroblockPlanes& p, const
     r.cbp = anyAc ? 2 : anyDc ? 1 : 0;
 }
 
+void copyBlock(const uint8_t* src, int srcStride, uint8_t* dst, int dstStride, int size) {
+    for (int y = 0; y < size; ++y) std::memcpy(dst + y * dstStride, src + y * srcStride, size);
+}
+
 void reconstructChroma(const FrameCoding& f, const MacroblockPlanes& p, const uint8_t* predU, const uint8_t* predV,
                        const ChromaResidual& r) {
+    if (r.cbp == 0) {
+        copyBlock(predU, 8, p.dstU, p.strideC, 8);
+        copyBlock(predV, 8, p.dstV, p.strideC, 8);
+        return;
+    }
     const int qpc = chromaQp(f.qp);
     for (int plane = 0; plane < 2; ++plane) {
         const uint8_t* pred = plane == 0 ? predU : predV;
@@ -145,10 +158,6 @@ void writeChroma(FrameCoding& f, int mbX, int mbY, const ChromaResidual& r) {
         for (int b = 0; b < 4; ++b)
             writeResidualBlock(*f.bits, r.levels[plane][b] + 1, 15,
                                chromaNc(f, mbX, mbY, plane, info.chromaCoeffs[plane], b & 1, b >> 1));
-}
-
-void copyBlock(const uint8_t* src, int srcStride, uint8_t* dst, int dstStride, int size) {
-    for (int y = 0; y < size; ++y) std::memcpy(dst + y * dstStride, src + y * srcStride, size);
 }
 
 void copyReference(const FrameCoding& f, int mbX, int mbY, MotionVector mv) {
@@ -257,9 +266,11 @@ bool encodeInterMacroblock(FrameCoding& f, int mbX, int mbY, MotionVector mv) {
     predictInter(*f.reference, mbX, mbY, mv, predY, predU, predV);
 
     LumaResidual luma;
-    int counts[16];
+    int counts[16] = {};
     int blockScore[4] = {};
-    for (int r = 0; r < 16; ++r) {
+    const bool exact = sad16x16(p.srcY, p.strideY, predY, 16) == 0;
+    if (exact) std::memset(luma.levels, 0, sizeof luma.levels);
+    for (int r = 0; r < 16 && !exact; ++r) {
         const int bx = r & 3, by = r >> 2;
         int16_t coefficients[16];
         forwardTransform4x4(p.srcY + by * 4 * p.strideY + bx * 4, p.strideY, predY + by * 64 + bx * 4, 16, coefficients);
@@ -323,12 +334,7 @@ bool encodeInterMacroblock(FrameCoding& f, int mbX, int mbY, MotionVector mv) {
         dequantize4x4(luma.levels[r], f.qp, 0, coefficients);
         inverseTransformAdd4x4(coefficients, pred, 16, dst, p.strideY);
     }
-    if (chroma.cbp == 0) {
-        copyBlock(predU, 8, p.dstU, p.strideC, 8);
-        copyBlock(predV, 8, p.dstV, p.strideC, 8);
-    } else {
-        reconstructChroma(f, p, predU, predV, chroma);
-    }
+    reconstructChroma(f, p, predU, predV, chroma);
     return cbp == 0 && mv == zero;
 }
 
@@ -364,10 +370,12 @@ void encodeIntraMacroblock(FrameCoding& f, int mbX, int mbY) {
     }
 
     LumaResidual luma;
-    int16_t dc[16];
-    int acCounts[16];
+    int16_t dc[16] = {};
+    int acCounts[16] = {};
     bool anyAc = false;
-    for (int r = 0; r < 16; ++r) {
+    const bool exact = lumaCost == 0;
+    if (exact) std::memset(luma.levels, 0, sizeof luma.levels);
+    for (int r = 0; r < 16 && !exact; ++r) {
         const int bx = r & 3, by = r >> 2;
         int16_t coefficients[16];
         forwardTransform4x4(p.srcY + by * 4 * p.strideY + bx * 4, p.strideY, predY + by * 64 + bx * 4, 16, coefficients);
@@ -400,6 +408,11 @@ void encodeIntraMacroblock(FrameCoding& f, int mbX, int mbY) {
     }
     writeChroma(f, mbX, mbY, chroma);
 
+    if (exact) {
+        copyBlock(predY, 16, p.dstY, p.strideY, 16);
+        reconstructChroma(f, p, predU, predV, chroma);
+        return;
+    }
     int32_t dcValues[16];
     dequantizeLumaDc(luma.dcLevels, f.qp, dcValues);
     for (int r = 0; r < 16; ++r) {
