@@ -1,5 +1,6 @@
 // Encodes a raw bottom-up BGRA file with the built-in encoder on one thread, timing only encode() calls
 // (colour conversion included), and writes an Annex-B stream for the decoder-side measurements.
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <cstdint>
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
     double seconds = 0, cpuSeconds = 0, keyCpuSeconds = 0, slowest = 0;
     size_t bytes = 0;
     int encoded = 0, keyFrames = 0;
+    std::vector<size_t> frameBytes;
     const uint8_t startCode[4] = {0, 0, 0, 1};
     for (; encoded < frames && std::fread(pixels.data(), 1, pixels.size(), in) == pixels.size(); ++encoded) {
         const auto begin = std::chrono::steady_clock::now();
@@ -61,13 +63,24 @@ int main(int argc, char** argv) {
             at += 4 + length;
         }
         bytes += frame.data.size();
+        frameBytes.push_back(frame.data.size());
     }
+    // Highest rate over any 10 s window (300 frames), the bound the rate controller promises.
+    const size_t window = 300;
+    size_t windowBytes = 0, maxWindowBytes = 0;
+    for (size_t i = 0; i < frameBytes.size(); ++i) {
+        windowBytes += frameBytes[i];
+        if (i >= window) windowBytes -= frameBytes[i - window];
+        maxWindowBytes = std::max(maxWindowBytes, windowBytes);
+    }
+    const double windowSeconds = double(std::min(window, frameBytes.size())) / 30.0;
     std::fclose(in);
     std::fclose(out);
     std::printf("frames=%d cpu_seconds=%.3f fps=%.1f wall_fps=%.1f kbps=%.0f keyframes=%d key_ms=%.1f other_ms=%.2f "
-                "slowest_ms=%.1f\n",
+                "slowest_ms=%.1f max10s_kbps=%.0f\n",
                 encoded, cpuSeconds, encoded / cpuSeconds, encoded / seconds, bytes * 8.0 / (encoded / 30.0) / 1000.0,
                 keyFrames, keyFrames ? keyCpuSeconds * 1000 / keyFrames : 0.0,
-                encoded > keyFrames ? (cpuSeconds - keyCpuSeconds) * 1000 / (encoded - keyFrames) : 0.0, slowest * 1000);
+                encoded > keyFrames ? (cpuSeconds - keyCpuSeconds) * 1000 / (encoded - keyFrames) : 0.0, slowest * 1000,
+                maxWindowBytes * 8.0 / windowSeconds / 1000.0);
     return 0;
 }

@@ -38,22 +38,28 @@ psnr_y() {  # decoded stream vs yuv420p reference -> luma PSNR
 kbps() { echo "$(stat -c %s "$1") $FRAMES" | awk '{printf "%.0f", $1 * 8 / ($2 / 30) / 1000}'; }
 
 rows=()
+details=()
 for seq in screen motion; do
   out="$DATA/$seq-builtin.h264"
   line=$("$BUILD/encode_bench" "$DATA/$seq.bgra" $W $H "$FRAMES" $BITRATE "$out")
   fps=$(sed -n 's/.*fps=\([0-9.]*\).*/\1/p' <<<"$line")
-  rows+=("$(printf '%-8s %-18s %8s %9s %8s' "$seq" "built-in" "$fps" "$(kbps "$out")" "$(psnr_y "$out" "$DATA/$seq.yuv")")")
+  window=$(sed -n 's/.*max10s_kbps=\([0-9]*\).*/\1/p' <<<"$line")
+  details+=("$seq: $line")
+  rows+=("$(printf '%-8s %-18s %8s %9s %8s %12s' "$seq" "built-in" "$fps" "$(kbps "$out")" "$(psnr_y "$out" "$DATA/$seq.yuv")" "$window")")
   for preset in ultrafast veryfast; do
     out="$DATA/$seq-x264-$preset.h264"
     utime=$(ff -benchmark -f rawvideo -pix_fmt yuv420p -s ${W}x${H} -r 30 -i "$DATA/$seq.yuv" -c:v libx264 \
               -preset $preset -threads 1 -b:v 4M -f h264 "$out" 2>&1 | sed -n 's/.*utime=\([0-9.]*\)s.*/\1/p')
     fps=$(awk -v f="$FRAMES" -v t="$utime" 'BEGIN{printf "%.1f", f / t}')
-    rows+=("$(printf '%-8s %-18s %8s %9s %8s' "$seq" "x264 $preset" "$fps" "$(kbps "$out")" "$(psnr_y "$out" "$DATA/$seq.yuv")")")
+    rows+=("$(printf '%-8s %-18s %8s %9s %8s %12s' "$seq" "x264 $preset" "$fps" "$(kbps "$out")" "$(psnr_y "$out" "$DATA/$seq.yuv")" "-")")
   done
 done
 
 echo
 echo "1920x1080, $FRAMES frames at 30 fps, target 4 Mbit/s, one thread"
 echo "built-in: BGRA input, thread CPU time of encode() incl. conversion; x264: yuv420p input, ffmpeg -benchmark utime"
-printf '%-8s %-18s %8s %9s %8s\n' sequence encoder fps kbit/s PSNR-Y
+printf '%-8s %-18s %8s %9s %8s %12s\n' sequence encoder fps kbit/s PSNR-Y max10s-kbit/s
 for r in "${rows[@]}"; do echo "$r"; done
+echo
+echo "built-in details (key_ms / other_ms: CPU time per IDR / per other frame):"
+for d in "${details[@]}"; do echo "  $d"; done

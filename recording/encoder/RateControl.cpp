@@ -26,7 +26,7 @@ int RateController::chooseQp(bool idr, int64_t time100ns, double complexity) {
     double target;
     if (idr) {
         // An intra picture may take a good share of the bucket, but need not be much better than recent frames.
-        target = room * 0.6;
+        target = room * 0.8;
         if (lastInterQp_ >= 0) target = std::min(target, predictBits(true, std::max(kMinQp, lastInterQp_ - 3), complexity));
     } else {
         // Aim a little below the drain rate when the bucket is filling, above it when it is empty.
