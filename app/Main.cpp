@@ -116,9 +116,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
 
     HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_ZENTROVIA));
     const int exitCode = RunMainLoop(accelerators);
-    // A quit that did not come from the main window's destruction (the update exit path)
-    // still has to stop a running recording and remove the tray icon.
-    if (app.mainWindow && IsWindow(app.mainWindow)) DestroyWindow(app.mainWindow);
+    CloseMainWindowAfterQuit();
     Gdiplus::GdiplusShutdown(gdiplusToken);
     return exitCode;
 }

@@ -241,3 +241,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
+
+void CloseMainWindowAfterQuit() {
+    if (app.mainWindow && IsWindow(app.mainWindow)) DestroyWindow(app.mainWindow);
+}

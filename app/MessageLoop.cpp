@@ -29,6 +29,7 @@ int RunMainLoop(HACCEL accelerators) {
             DispatchMessageW(&msg);
         }
     }
+    appQuitRequested = false;  // served
     return appExitCode;
 }
 

@@ -8,7 +8,8 @@
 void PostAppQuit(int exitCode);
 bool AppQuitRequested();
 
-// Runs the main loop with the accelerator table; returns the exit code.
+// Runs the main loop with the accelerator table until the program is asked to end; returns
+// the exit code.
 int RunMainLoop(HACCEL accelerators);
 
 // Runs a nested loop until the quit message; returns false when the quit was meant for the

@@ -1,0 +1,137 @@
+// One quit request shared by the main loop and the nested loops of the secondary windows:
+// the program ends however it is asked to, a running recording is finalized and the tray
+// icon goes.
+#include "FakeSinkWriter.h"
+#include "app/AppState.h"
+#include "app/MainWindow.h"
+#include "app/MessageLoop.h"
+#include "recording/Recorder.h"
+#include "recording/SinkWriterFactory.h"
+#include "resources/resource.h"
+
+#include <gtest/gtest.h>
+
+#include <objidl.h>
+#include <gdiplus.h>
+
+namespace {
+
+FakeSinkWriterScript* script = nullptr;
+HRESULT CreateScriptedFake(const wchar_t*, IMFSinkWriter** writer) { return CreateFakeSinkWriter(*script, writer); }
+
+constexpr UINT_PTR kActionTimer = 77;
+
+// A secondary window as the modal windows are made: its destruction ends its nested loop.
+LRESULT CALLBACK SecondaryProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void (*timerAction)() = nullptr;
+VOID CALLBACK RunTimerAction(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (timerAction) timerAction();
+}
+
+class QuitRequest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        Gdiplus::GdiplusStartupInput input;
+        Gdiplus::GdiplusStartup(&gdiplus_, &input, nullptr);
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof(wc);
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpfnWndProc = MainWindowProc;
+        wc.lpszClassName = L"ZENTROVIA_QUIT_TEST";
+        wc.lpszMenuName = MAKEINTRESOURCEW(IDC_ZENTROVIA);
+        RegisterClassExW(&wc);
+        wc.lpfnWndProc = SecondaryProc;
+        wc.lpszMenuName = nullptr;
+        wc.lpszClassName = L"ZvSecondary";
+        RegisterClassExW(&wc);
+    }
+    static void TearDownTestSuite() { Gdiplus::GdiplusShutdown(gdiplus_); }
+
+    void SetUp() override {
+        saved_ = ActiveSinkWriterFactories();
+        script = &script_;
+        ActiveSinkWriterFactories() = {CreateScriptedFake, nullptr};
+        app = AppState{};
+        app.moduleInstance = GetModuleHandleW(nullptr);
+        app.recorder = new Recorder();
+        app.mainWindow = CreateWindowExW(0, L"ZENTROVIA_QUIT_TEST", L"zentrovia", WS_CAPTION | WS_SYSMENU, 0, 0, 520,
+                                         310, nullptr, nullptr, app.moduleInstance, nullptr);
+        ASSERT_NE(app.mainWindow, nullptr);
+        ASSERT_TRUE(StartRecording(*app.recorder, 0, 0, 64, 64, L"C:\\unused.mp4"));
+    }
+    void TearDown() override {
+        CloseMainWindowAfterQuit();
+        // Serve the quit the window's destruction asked for, so the next test starts afresh.
+        if (AppQuitRequested()) RunMainLoop(nullptr);
+        ActiveSinkWriterFactories() = saved_;
+        ClearAttributes(script_.outputType);
+        ClearAttributes(script_.inputType);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {}
+    }
+    void expectRecordingClosed() {
+        EXPECT_TRUE(script_.finalized.load()) << "the recording was not finalized";
+        EXPECT_EQ(script_.liveObjects.load(), 0);
+        EXPECT_EQ(app.tray, nullptr) << "the tray icon was not removed";
+        EXPECT_EQ(app.recorder, nullptr);
+    }
+
+    static ULONG_PTR gdiplus_;
+    SinkWriterFactories saved_{};
+    FakeSinkWriterScript script_;
+};
+ULONG_PTR QuitRequest::gdiplus_ = 0;
+
+TEST_F(QuitRequest, ClosingASecondaryWindowEndsOnlyItsOwnLoop) {
+    HWND secondary = CreateWindowExW(0, L"ZvSecondary", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                     app.moduleInstance, nullptr);
+    timerAction = [] { DestroyWindow(FindWindowW(L"ZvSecondary", nullptr)); };
+    SetTimer(nullptr, kActionTimer, 50, RunTimerAction);
+    EXPECT_TRUE(RunNestedLoop());
+    EXPECT_FALSE(IsWindow(secondary));
+    EXPECT_FALSE(AppQuitRequested());
+    EXPECT_TRUE(IsWindow(app.mainWindow)) << "the main window lives on";
+    app.recorder->stop();
+}
+
+TEST_F(QuitRequest, DestroyingTheMainWindowDuringANestedLoopEndsTheProgram) {
+    CreateWindowExW(0, L"ZvSecondary", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, app.moduleInstance, nullptr);
+    // The tray menu's "Exit" while a modal window runs its own loop.
+    timerAction = [] { PostMessageW(app.mainWindow, WM_COMMAND, IDM_TRAY_EXIT, 0); };
+    SetTimer(nullptr, kActionTimer, 50, RunTimerAction);
+    EXPECT_FALSE(RunNestedLoop()) << "the nested loop must hand the quit on";
+    EXPECT_TRUE(AppQuitRequested());
+    expectRecordingClosed();
+    // The main loop sees the quit the nested loop passed on and ends at once.
+    EXPECT_EQ(RunMainLoop(nullptr), 0);
+    DestroyWindow(FindWindowW(L"ZvSecondary", nullptr));
+}
+
+TEST_F(QuitRequest, QuitWithoutDestroyingTheMainWindowStillClosesTheRecording) {
+    // The update path ends the program by a quit request alone.
+    PostAppQuit(0);
+    EXPECT_EQ(RunMainLoop(nullptr), 0);
+    EXPECT_TRUE(IsWindow(app.mainWindow));
+    CloseMainWindowAfterQuit();
+    expectRecordingClosed();
+}
+
+TEST_F(QuitRequest, AStrayQuitDoesNotEndTheMainLoop) {
+    // A secondary window destroyed outside its loop posts a quit nobody waits for.
+    PostQuitMessage(0);
+    timerAction = [] { DestroyWindow(app.mainWindow); };
+    SetTimer(nullptr, kActionTimer, 100, RunTimerAction);
+    EXPECT_EQ(RunMainLoop(nullptr), 0);
+    EXPECT_FALSE(IsWindow(app.mainWindow));
+    expectRecordingClosed();
+}
+
+}  // namespace
