@@ -42,6 +42,7 @@ struct H264EncoderState {
     int lastQp = 26;
     int64_t lastIdrTime = 0;
     bool started = false;
+    int verticalMvLimit = 512;  // samples, from the level
 
     explicit H264EncoderState(const H264EncoderConfig& c) : config(c), rate(c.bitrate) {}
     int mbCount() const { return layout.mbWidth * layout.mbHeight; }
@@ -91,7 +92,8 @@ double H264EncoderState::analyse(bool idr) {
             const MotionVector predicted{int16_t(std::max(std::min(left.x, top.x), std::min(std::max(left.x, top.x), topRight.x))),
                                          int16_t(std::max(std::min(left.y, top.y), std::min(std::max(left.y, top.y), topRight.y)))};
             const MotionVector candidates[] = {predicted, left, top, macroblocks[i].mv};
-            const MotionSearchResult found = searchMotion(source, reference, mbX, mbY, predicted, candidates, 4, lambda);
+            const MotionSearchResult found = searchMotion(source, reference, mbX, mbY, predicted, candidates, 4, lambda,
+                                                          verticalMvLimit);
             searchedMv[i] = found.mv;
             interEstimate[i] = found.sad;
             complexity += std::min(found.sad, intraEstimate[i]) + 32;
@@ -133,7 +135,7 @@ void H264EncoderState::encodePicture(bool idr, int qp, int64_t bitLimit) {
                 MotionVector best = searchedMv[i];
                 int bestCost = motionCost(source, *f.reference, mbX, mbY, best, predicted, f.lambda);
                 for (MotionVector mv : {skip, MotionVector{}}) {
-                    if (mv == best || !motionVectorInside(*f.reference, mbX, mbY, mv)) continue;
+                    if (mv == best || !motionVectorInside(*f.reference, mbX, mbY, mv, verticalMvLimit)) continue;
                     const int cost = motionCost(source, *f.reference, mbX, mbY, mv, predicted, f.lambda);
                     if (cost < bestCost) bestCost = cost, best = mv;
                 }
@@ -159,6 +161,7 @@ H264Encoder::H264Encoder(const H264EncoderConfig& config) {
     s->layout.mbWidth = (config.width + 15) / 16;
     s->layout.mbHeight = (config.height + 15) / 16;
     s->layout.levelIdc = chooseLevel(s->layout.mbWidth, s->layout.mbHeight, config.bitrate);
+    s->verticalMvLimit = verticalMotionLimit(s->layout.levelIdc);
     s->sps = makeNal(kNalSps, buildSpsRbsp(s->layout));
     s->pps = makeNal(kNalPps, buildPpsRbsp());
     const int count = s->mbCount();

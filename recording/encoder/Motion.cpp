@@ -41,10 +41,10 @@ int meanRemovedSad16x16(const uint8_t* block, int stride) {
     return _mm_cvtsi128_si32(sad) + _mm_cvtsi128_si32(_mm_srli_si128(sad, 8));
 }
 
-bool motionVectorInside(const YuvPicture& reference, int mbX, int mbY, MotionVector mv) {
+bool motionVectorInside(const YuvPicture& reference, int mbX, int mbY, MotionVector mv, int verticalLimit) {
     const int x = mbX * 16 + mv.x / 4, y = mbY * 16 + mv.y / 4;
     return x >= 0 && y >= 0 && x <= reference.width - 16 && y <= reference.height - 16 && mv.x % 4 == 0 &&
-           mv.y % 4 == 0 && mv.y >= -512 * 4 && mv.y < 512 * 4 && mv.x >= -2048 * 4 && mv.x < 2048 * 4;
+           mv.y % 4 == 0 && mv.y >= -verticalLimit * 4 && mv.y < verticalLimit * 4 && mv.x >= -2048 * 4 && mv.x < 2048 * 4;
 }
 
 int motionCost(const YuvPicture& source, const YuvPicture& reference, int mbX, int mbY, MotionVector mv,
@@ -57,12 +57,12 @@ int motionCost(const YuvPicture& source, const YuvPicture& reference, int mbX, i
 
 MotionSearchResult searchMotion(const YuvPicture& source, const YuvPicture& reference, int mbX, int mbY,
                                 MotionVector predicted, const MotionVector* candidates, int candidateCount,
-                                int lambda) {
+                                int lambda, int verticalLimit) {
     MotionSearchResult best;
     best.cost = motionCost(source, reference, mbX, mbY, best.mv, predicted, lambda);
     for (int i = 0; i < candidateCount; ++i) {
         MotionVector mv{int16_t(candidates[i].x & ~3), int16_t(candidates[i].y & ~3)};
-        if (mv == best.mv || !motionVectorInside(reference, mbX, mbY, mv)) continue;
+        if (mv == best.mv || !motionVectorInside(reference, mbX, mbY, mv, verticalLimit)) continue;
         const int cost = motionCost(source, reference, mbX, mbY, mv, predicted, lambda);
         if (cost < best.cost) {
             best.cost = cost;
@@ -77,7 +77,7 @@ MotionSearchResult searchMotion(const YuvPicture& source, const YuvPicture& refe
         bool moved = false;
         for (int i = 0; i < count; ++i) {
             const MotionVector mv{int16_t(center.x + offsets[i][0] * step * 4), int16_t(center.y + offsets[i][1] * step * 4)};
-            if (!motionVectorInside(reference, mbX, mbY, mv)) continue;
+            if (!motionVectorInside(reference, mbX, mbY, mv, verticalLimit)) continue;
             const int cost = motionCost(source, reference, mbX, mbY, mv, predicted, lambda);
             if (cost < best.cost) {
                 best.cost = cost;

@@ -20,13 +20,14 @@ struct MotionSearchResult {
 };
 
 // Integer-sample search for the macroblock at (mbX, mbY) around the best of `candidates`, keeping the block
-// inside the reference picture. lambda weighs the bits of (mv - predicted).
+// inside the reference picture and the vertical component within +-verticalLimit samples (a level limit).
+// lambda weighs the bits of (mv - predicted).
 MotionSearchResult searchMotion(const YuvPicture& source, const YuvPicture& reference, int mbX, int mbY,
                                 MotionVector predicted, const MotionVector* candidates, int candidateCount,
-                                int lambda);
+                                int lambda, int verticalLimit);
 int motionCost(const YuvPicture& source, const YuvPicture& reference, int mbX, int mbY, MotionVector mv,
                MotionVector predicted, int lambda);
-bool motionVectorInside(const YuvPicture& reference, int mbX, int mbY, MotionVector mv);
+bool motionVectorInside(const YuvPicture& reference, int mbX, int mbY, MotionVector mv, int verticalLimit);
 
 // Motion-compensated prediction (integer luma vector, eighth-sample chroma), packed 16x16 and 8x8 blocks.
 void predictInter(const YuvPicture& reference, int mbX, int mbY, MotionVector mv, uint8_t luma[256],

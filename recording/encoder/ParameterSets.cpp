@@ -36,6 +36,10 @@ int chooseLevel(int mbWidth, int mbHeight, uint32_t bitrate) {
     return kLevels[std::size(kLevels) - 1].levelIdc;
 }
 
+int verticalMotionLimit(int levelIdc) {
+    return levelIdc <= 12 ? 64 : levelIdc <= 20 ? 128 : levelIdc <= 30 ? 256 : 512;
+}
+
 std::vector<uint8_t> buildSpsRbsp(const StreamLayout& layout) {
     BitWriter w;
     w.putBits(kProfileIdc, 8);

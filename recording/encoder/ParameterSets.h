@@ -17,6 +17,9 @@ constexpr uint8_t kConstraintFlags = 0x80 | 0x40;  // constraint_set0 and set1: 
 // Lowest level that holds this frame size at 30 frames per second and the bit rate; the highest level beyond.
 int chooseLevel(int mbWidth, int mbHeight, uint32_t bitrate);
 
+// Largest vertical motion vector component, in whole samples, the level allows.
+int verticalMotionLimit(int levelIdc);
+
 std::vector<uint8_t> buildSpsRbsp(const StreamLayout& layout);
 std::vector<uint8_t> buildPpsRbsp();
 
