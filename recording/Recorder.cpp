@@ -14,25 +14,30 @@ UINT64 PackFrameSize(int32_t width, int32_t height) {
     return (UINT64{static_cast<UINT32>(width)} << 32) | static_cast<UINT32>(height);
 }
 
-HRESULT MakeOutputType(int32_t width, int32_t height, ComRef<IMFMediaType>& type) {
-    ZV_RETURN_IF_FAILED(MFCreateMediaType(type.put()));
-    ZV_RETURN_IF_FAILED(type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video));
-    ZV_RETURN_IF_FAILED(type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264));
-    ZV_RETURN_IF_FAILED(type->SetUINT32(MF_MT_AVG_BITRATE, kAverageBitrate));
+// Interlace mode, frame size, frame rate and pixel aspect: the same on both media types.
+HRESULT SetFrameGeometry(IMFMediaType* type, int32_t width, int32_t height) {
     ZV_RETURN_IF_FAILED(type->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive));
     ZV_RETURN_IF_FAILED(type->SetUINT64(MF_MT_FRAME_SIZE, PackFrameSize(width, height)));
     ZV_RETURN_IF_FAILED(type->SetUINT64(MF_MT_FRAME_RATE, kFrameRate30));
     return type->SetUINT64(MF_MT_PIXEL_ASPECT_RATIO, kSquarePixels);
 }
 
-HRESULT MakeInputType(int32_t width, int32_t height, ComRef<IMFMediaType>& type) {
+HRESULT MakeVideoType(const GUID& subtype, ComRef<IMFMediaType>& type) {
     ZV_RETURN_IF_FAILED(MFCreateMediaType(type.put()));
     ZV_RETURN_IF_FAILED(type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video));
-    ZV_RETURN_IF_FAILED(type->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB32));
-    ZV_RETURN_IF_FAILED(type->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive));
-    ZV_RETURN_IF_FAILED(type->SetUINT64(MF_MT_FRAME_SIZE, PackFrameSize(width, height)));
-    ZV_RETURN_IF_FAILED(type->SetUINT64(MF_MT_FRAME_RATE, kFrameRate30));
-    return type->SetUINT64(MF_MT_PIXEL_ASPECT_RATIO, kSquarePixels);
+    return type->SetGUID(MF_MT_SUBTYPE, subtype);
+}
+
+HRESULT MakeOutputType(int32_t width, int32_t height, ComRef<IMFMediaType>& type) {
+    ZV_RETURN_IF_FAILED(MakeVideoType(MFVideoFormat_H264, type));
+    ZV_RETURN_IF_FAILED(type->SetUINT32(MF_MT_AVG_BITRATE, kAverageBitrate));
+    return SetFrameGeometry(type.get(), width, height);
+}
+
+// No bit rate and no stride: the rows arrive bottom-up, as RGB32 without a stride means.
+HRESULT MakeInputType(int32_t width, int32_t height, ComRef<IMFMediaType>& type) {
+    ZV_RETURN_IF_FAILED(MakeVideoType(MFVideoFormat_RGB32, type));
+    return SetFrameGeometry(type.get(), width, height);
 }
 
 // One attempt with one source of writers; on failure everything it made is released.

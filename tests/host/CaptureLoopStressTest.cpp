@@ -12,7 +12,8 @@ namespace {
 // The state as the recorder holds it, but giving the other thread a chance to run right
 // after every read: that is where an unguarded pass and a resume would interleave.
 struct YieldingState {
-    std::atomic<int32_t> value{Recording};
+    explicit YieldingState(int32_t initial) : value(initial) {}
+    std::atomic<int32_t> value;
     int32_t load() {
         const int32_t v = value.load();
         std::this_thread::yield();
@@ -24,14 +25,7 @@ struct YieldingState {
     }
 };
 
-struct StressFields {
-    YieldingState state;
-    std::atomic<bool> stopRequested{false};
-    int64_t pauseStartMs = 0;
-    int64_t currentPauseMs = 0;
-    int64_t totalPausedMs = 0;
-    std::mutex pauseLock;
-};
+using StressFields = SharedFieldsOf<YieldingState>;
 
 // The clock is advanced by the "user" thread only, so the test knows exactly how much time
 // was spent recording; the worker reads it concurrently.

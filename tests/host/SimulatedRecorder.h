@@ -6,14 +6,17 @@
 #include <map>
 #include <vector>
 
-struct SharedFields {
-    std::atomic<int32_t> state{Recording};
+// The fields the capture loop shares with the UI thread; `State` is how the state is held.
+template <typename State>
+struct SharedFieldsOf {
+    State state{Recording};
     std::atomic<bool> stopRequested{false};
     int64_t pauseStartMs = 0;
     int64_t currentPauseMs = 0;
     int64_t totalPausedMs = 0;
     std::mutex pauseLock;
 };
+using SharedFields = SharedFieldsOf<std::atomic<int32_t>>;
 
 // Time moves only when the loop sleeps or grabs. Actions scheduled at a clock time run as
 // soon as the clock reaches it, like a user clicking while the worker sleeps.

@@ -74,12 +74,7 @@ TEST_F(CaptureFrame, SixteenBySixteenGivesAKilobyteFrame) {
 }
 
 TEST_F(CaptureFrame, CursorIsDrawnWithItsHotSpotOnThePointer) {
-    // A 32 x 32 black square cursor whose hot spot is its centre, like a text cursor's.
-    BYTE andMask[32 * 4];
-    BYTE xorMask[32 * 4];
-    memset(andMask, 0x00, sizeof(andMask));  // opaque everywhere
-    memset(xorMask, 0x00, sizeof(xorMask));  // black
-    HCURSOR square = CreateCursor(GetModuleHandleW(nullptr), 16, 16, 32, 32, andMask, xorMask);
+    HCURSOR square = CreateSquareCursor();
     ASSERT_NE(square, nullptr);
     window_ = ShowPatternWindow(kLeft, kTop, kWidth, kHeight, square);
     const int px = 100, py = 40;
@@ -98,11 +93,7 @@ TEST_F(CaptureFrame, CursorIsDrawnWithItsHotSpotOnThePointer) {
 }
 
 TEST_F(CaptureFrame, PointerAtTheOriginClipsTheCursor) {
-    BYTE andMask[32 * 4];
-    BYTE xorMask[32 * 4];
-    memset(andMask, 0x00, sizeof(andMask));
-    memset(xorMask, 0x00, sizeof(xorMask));
-    HCURSOR square = CreateCursor(GetModuleHandleW(nullptr), 16, 16, 32, 32, andMask, xorMask);
+    HCURSOR square = CreateSquareCursor();
     window_ = ShowPatternWindow(kLeft, kTop, kWidth, kHeight, square);
     const RecordedSample& sample = grabWithPointerAt(kLeft, kTop);
     // Only the quarter below and right of the hot spot lands in the frame.
@@ -115,11 +106,7 @@ TEST_F(CaptureFrame, PointerAtTheOriginClipsTheCursor) {
 }
 
 TEST_F(CaptureFrame, NoCursorWhenThePointerIsOutsideOrOnePastTheEdge) {
-    BYTE andMask[32 * 4];
-    BYTE xorMask[32 * 4];
-    memset(andMask, 0x00, sizeof(andMask));
-    memset(xorMask, 0x00, sizeof(xorMask));
-    HCURSOR square = CreateCursor(GetModuleHandleW(nullptr), 16, 16, 32, 32, andMask, xorMask);
+    HCURSOR square = CreateSquareCursor();
     window_ = ShowPatternWindow(kLeft, kTop, kWidth + 40, kHeight + 40, square);  // the cursor shows beyond too
     const int pointers[][2] = {
         {kLeft + kWidth, kTop + 40},   // one past the right edge: image would reach in, hot spot does not

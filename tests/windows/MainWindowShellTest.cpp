@@ -6,12 +6,10 @@
 #include "app/StatusDisplay.h"
 #include "app/TrayIcon.h"
 #include "recording/Recorder.h"
+#include "ShellTestSupport.h"
 #include "resources/resource.h"
 
 #include <gtest/gtest.h>
-
-#include <objidl.h>
-#include <gdiplus.h>
 
 #include <string>
 
@@ -35,18 +33,7 @@ HBITMAP ButtonPicture(HWND button) {
 
 class MainWindowShell : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        Gdiplus::GdiplusStartupInput input;
-        Gdiplus::GdiplusStartup(&gdiplus_, &input, nullptr);
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof(wc);
-        wc.lpfnWndProc = MainWindowProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"ZENTROVIA_SHELL_TEST";
-        wc.lpszMenuName = MAKEINTRESOURCEW(IDC_ZENTROVIA);
-        RegisterClassExW(&wc);
-    }
-    static void TearDownTestSuite() { Gdiplus::GdiplusShutdown(gdiplus_); }
+    static void SetUpTestSuite() { PrepareMainWindowClass(L"ZENTROVIA_SHELL_TEST"); }
 
     void SetUp() override {
         app = AppState{};
@@ -70,10 +57,8 @@ protected:
         RefreshRecordingUi(window_);
     }
 
-    static ULONG_PTR gdiplus_;
     HWND window_ = nullptr;
 };
-ULONG_PTR MainWindowShell::gdiplus_ = 0;
 
 TEST_F(MainWindowShell, CreationBuildsPicturesControlsMenuAndTray) {
     const HBITMAP AppState::*pictures[] = {&AppState::bmpRecord,  &AppState::bmpPause,       &AppState::bmpResume,

@@ -65,3 +65,9 @@ COLORREF PatternColour(int x, int y, int height) {
     if (x < kPatternBandWidth) return kPatternBand;
     return y < height / 2 ? kPatternTop : kPatternBottom;
 }
+
+HCURSOR CreateSquareCursor() {
+    BYTE andMask[32 * 4] = {};  // opaque everywhere
+    BYTE xorMask[32 * 4] = {};  // black
+    return CreateCursor(GetModuleHandleW(nullptr), 16, 16, 32, 32, andMask, xorMask);
+}

@@ -10,6 +10,8 @@ constexpr int kPatternBandWidth = 10;
 
 // Shows the window at (x, y) with the given client size; `cursor` becomes its class cursor.
 HWND ShowPatternWindow(int x, int y, int width, int height, HCURSOR cursor = nullptr);
+// A 32 x 32 opaque black square cursor whose hot spot is its centre, like a text cursor's.
+HCURSOR CreateSquareCursor();
 // Dispatches the thread's messages for about `ms` milliseconds.
 void PumpMessages(DWORD ms);
 // The colour the pattern has at (x, y), counted from the window's top-left corner.

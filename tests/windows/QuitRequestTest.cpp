@@ -7,12 +7,10 @@
 #include "app/MessageLoop.h"
 #include "recording/Recorder.h"
 #include "recording/SinkWriterFactory.h"
+#include "ShellTestSupport.h"
 #include "resources/resource.h"
 
 #include <gtest/gtest.h>
-
-#include <objidl.h>
-#include <gdiplus.h>
 
 namespace {
 
@@ -39,21 +37,14 @@ VOID CALLBACK RunTimerAction(HWND, UINT, UINT_PTR id, DWORD) {
 class QuitRequest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        Gdiplus::GdiplusStartupInput input;
-        Gdiplus::GdiplusStartup(&gdiplus_, &input, nullptr);
+        PrepareMainWindowClass(L"ZENTROVIA_QUIT_TEST");
         WNDCLASSEXW wc{};
         wc.cbSize = sizeof(wc);
         wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpfnWndProc = MainWindowProc;
-        wc.lpszClassName = L"ZENTROVIA_QUIT_TEST";
-        wc.lpszMenuName = MAKEINTRESOURCEW(IDC_ZENTROVIA);
-        RegisterClassExW(&wc);
         wc.lpfnWndProc = SecondaryProc;
-        wc.lpszMenuName = nullptr;
         wc.lpszClassName = L"ZvSecondary";
         RegisterClassExW(&wc);
     }
-    static void TearDownTestSuite() { Gdiplus::GdiplusShutdown(gdiplus_); }
 
     void SetUp() override {
         saved_ = ActiveSinkWriterFactories();
@@ -84,11 +75,9 @@ protected:
         EXPECT_EQ(app.recorder, nullptr);
     }
 
-    static ULONG_PTR gdiplus_;
     SinkWriterFactories saved_{};
     FakeSinkWriterScript script_;
 };
-ULONG_PTR QuitRequest::gdiplus_ = 0;
 
 TEST_F(QuitRequest, ClosingASecondaryWindowEndsOnlyItsOwnLoop) {
     HWND secondary = CreateWindowExW(0, L"ZvSecondary", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,

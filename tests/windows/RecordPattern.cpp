@@ -14,9 +14,7 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     constexpr int kLeft = 200, kTop = 150, kWidth = 320, kHeight = 240;
-    BYTE andMask[32 * 4] = {};
-    BYTE xorMask[32 * 4] = {};
-    HCURSOR square = CreateCursor(GetModuleHandleW(nullptr), 16, 16, 32, 32, andMask, xorMask);
+    HCURSOR square = CreateSquareCursor();
     HWND window = ShowPatternWindow(kLeft, kTop, kWidth, kHeight, square);
     SetCursorPos(kLeft + kWidth / 2, kTop + kHeight / 2);
     PumpMessages(200);
