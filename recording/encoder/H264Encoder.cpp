@@ -223,13 +223,15 @@ void H264Encoder::encode(const uint8_t* bgraBottomUp, int64_t time100ns, Encoded
     const double complexity = s.analyse(idr);
     int qp = s.rate.chooseQp(idr, time100ns, complexity);
     constexpr int64_t kNoLimit = INT64_MAX;
+    // What the access unit will weigh: length prefix, NAL header and a margin for emulation prevention bytes.
+    auto unitBits = [&s] { return s.bits.bitCount() + 40 + s.bits.bitCount() / 128; };
     s.encodePicture(idr, qp, kNoLimit);
-    while (!s.rate.fits(s.bits.bitCount()) && qp < RateController::kMaxQp) {
-        const double over = double(s.bits.bitCount()) / std::max(1.0, s.rate.room());
+    while (!s.rate.fits(unitBits()) && qp < RateController::kMaxQp) {
+        const double over = double(unitBits()) / std::max(1.0, s.rate.room());
         qp = std::min(RateController::kMaxQp, qp + std::max(2, int(std::ceil(6 * std::log2(std::max(over, 1.0)))) + 1));
         s.encodePicture(idr, qp, kNoLimit);
     }
-    if (!idr && !s.rate.fits(s.bits.bitCount())) {
+    if (!idr && !s.rate.fits(unitBits())) {
         // Even the coarsest quantiser overflows: code what fits, top down, and leave the rest for later frames.
         s.encodePicture(idr, qp, std::max<int64_t>(0, int64_t(s.rate.room() * 0.9) - 1024));
     }
