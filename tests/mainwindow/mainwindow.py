@@ -31,6 +31,8 @@ RECORDING_TEXT = re.compile(r"Recording: (\d\d):(\d\d):(\d\d)$")
 DURATION_TEXT = re.compile(r"Duration: (\d\d):(\d\d):(\d\d)$")
 FILE_NAME = re.compile(r"Zentrovia_(\d{8}_\d{6})(_\d+)?\.mp4$")
 SCREEN_SIZE = (1920, 1080)
+SMOOTH_GAP_S = 0.3  # largest gap between frames of a smooth recording
+HOLE_S = 1.0        # a gap this long means recorded time is missing (or a pause is in)
 
 
 def seconds_shown(text: str, pattern: re.Pattern = RECORDING_TEXT) -> int | None:
@@ -258,8 +260,7 @@ def tray_duration(t: zv.Test, watcher: Watcher) -> int:
 
 # ----------------------------------------------------------- recorded files
 
-def check_recording(t: zv.Test, path: Path, expected_s: float, tolerance_s: float, label: str,
-                    largest_gap_s: float = 0.3) -> None:
+def check_recording(t: zv.Test, path: Path, expected_s: float, tolerance_s: float, label: str) -> None:
     """One H.264 stream of the full screen, duration near expected_s, no hole in the
     timeline (a pause must not show), and a clean decode."""
     probe = zv.ffprobe_json(path)
@@ -274,13 +275,17 @@ def check_recording(t: zv.Test, path: Path, expected_s: float, tolerance_s: floa
             f"{label}: duration {duration:.2f} s is {expected_s:.2f} ± {tolerance_s} s")
     times = [float(f["pts_time"]) for f in zv.ffprobe_frames(path) if "pts_time" in f]
     t.check(len(times) >= 2, f"{label}: at least two frames", f"{len(times)} frames")
-    if len(times) >= 2:
-        gaps = [b - a for a, b in zip(times, times[1:])]
-        worst = max(range(len(gaps)), key=gaps.__getitem__)
-        t.check(all(g > 0 for g in gaps), f"{label}: frame times increase")
-        t.check(gaps[worst] < largest_gap_s,
-                f"{label}: largest gap between frames {gaps[worst]:.3f} s < {largest_gap_s} s "
-                f"(at {times[worst]:.3f} s of {len(times)} frames)")
+    if len(times) < 2:
+        return
+    gaps = [b - a for a, b in zip(times, times[1:])]
+    worst = max(range(len(gaps)), key=gaps.__getitem__)
+    t.check(all(g > 0 for g in gaps), f"{label}: frame times increase")
+    # Frames come every ~0.03-0.1 s; a grab starved by a busy machine may stretch one gap past
+    # 0.3 s, a pause left in the timeline makes one of seconds.
+    slow = sum(g >= SMOOTH_GAP_S for g in gaps)
+    t.check(gaps[worst] < HOLE_S and slow <= max(1, len(gaps) // 50),
+            f"{label}: no hole in the timeline: largest gap {gaps[worst]:.3f} s (at {times[worst]:.3f} s), "
+            f"{slow} of {len(gaps)} gaps >= {SMOOTH_GAP_S} s")
     decode = subprocess.run([shutil.which("ffmpeg") or "ffmpeg", "-v", "error", "-i", str(path), "-enc_time_base",
                              "-1", "-f", "null", "-"], capture_output=True, text=True, timeout=300)
     t.check(decode.returncode == 0 and not decode.stdout.strip() and not decode.stderr.strip(),
