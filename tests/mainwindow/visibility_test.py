@@ -2,8 +2,8 @@
 double click on the tray icon bring it back; Hide Window hides it; a single left click on
 the icon does nothing."""
 import zvtest as zv
-from mainwindow import (TRAY_HIDE, TRAY_SHOW, WM_LBUTTONDBLCLK, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_TRAYICON, Watcher,
-                        start_zentrovia)
+from mainwindow import (TRAY_HIDE, TRAY_SHOW, WM_LBUTTONDBLCLK, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONUP,
+                        WM_TRAYICON, Watcher, start_zentrovia)
 
 BOUND_S = 10
 
@@ -62,6 +62,16 @@ def main(t):
     start, _ = watcher.command(TRAY_HIDE)
     watcher.wait_window(hidden, BOUND_S, "tray Hide Window: window hidden", start)
     t.check(True, "tray Hide Window (2002) hides the window")
+    check_restore(t, watcher, "tray Show Window after Hide", lambda: watcher.command(TRAY_SHOW))
+
+    # The same through the menu itself: right click on the icon, second item from the keyboard.
+    start, _ = watcher.post(WM_TRAYICON, 0, WM_RBUTTONUP)
+    items = zv.run_driver("popup-menu", "--timeout-ms", 5000)[1:]
+    t.check_equal([(i["text"], int(i["id"])) for i in items[:2]], [("Show Window", TRAY_SHOW), ("Hide Window", TRAY_HIDE)],
+                  "tray menu starts with Show Window, Hide Window")
+    zv.key("Down", "Down", "Return")
+    watcher.wait_window(hidden, BOUND_S, "Hide Window chosen in the tray menu: window hidden", start)
+    t.check(True, "Hide Window chosen in the tray menu hides the window")
     check_single_click_inert(t, watcher, "hidden window")
     check_restore(t, watcher, "tray Show Window after Hide", lambda: watcher.command(TRAY_SHOW))
 
