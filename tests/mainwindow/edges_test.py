@@ -3,7 +3,6 @@ the start of a new recording, an output folder removed behind the program's back
 output folder that cannot be created (a file in its place)."""
 import os
 import shutil
-from pathlib import Path
 
 import zvtest as zv
 from mainwindow import (PAUSE, READY, RECORD, STATUS, Watcher, output_folder_of, recordings_in, seconds_shown,

@@ -101,7 +101,8 @@ class Watcher:
         self._ended = False
         self._marks = 0
         self.process = subprocess.Popen(
-            [str(e.wine_run), "--timeout", str(int(bound_s)), exe, "--hwnd", hwnd, "--max-ms", str(int(bound_s * 1000))],
+            [str(e.wine_run), "--timeout", str(int(bound_s)), exe, "--hwnd", hwnd,
+             "--max-ms", str(int(bound_s * 1000))],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=e.process_env(),
             text=True, encoding="utf-8", errors="replace", bufsize=1)
         t.at_cleanup(self.close)

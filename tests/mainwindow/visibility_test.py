@@ -67,7 +67,8 @@ def main(t):
     # The same through the menu itself: right click on the icon, second item from the keyboard.
     start, _ = watcher.post(WM_TRAYICON, 0, WM_RBUTTONUP)
     items = zv.run_driver("popup-menu", "--timeout-ms", 5000)[1:]
-    t.check_equal([(i["text"], int(i["id"])) for i in items[:2]], [("Show Window", TRAY_SHOW), ("Hide Window", TRAY_HIDE)],
+    t.check_equal([(i["text"], int(i["id"])) for i in items[:2]],
+                  [("Show Window", TRAY_SHOW), ("Hide Window", TRAY_HIDE)],
                   "tray menu starts with Show Window, Hide Window")
     zv.key("Down", "Down", "Return")
     watcher.wait_window(hidden, BOUND_S, "Hide Window chosen in the tray menu: window hidden", start)
