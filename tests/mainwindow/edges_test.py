@@ -1,12 +1,13 @@
-"""Edges of the recording workflow: pause while ready is inert, the tray's duration line at
-the start of a new recording, an output folder removed behind the program's back, and an
-output folder that cannot be created (a file in its place)."""
+"""Edges of the recording workflow: pause while ready is inert, recordings follow the folder
+box (also to a folder with non-ASCII characters, created on demand), the tray's duration
+line at the start of a new recording, an output folder removed behind the program's back,
+and an output folder that cannot be created (a file in its place)."""
 import os
 import shutil
 
 import zvtest as zv
-from mainwindow import (PAUSE, READY, RECORD, STATUS, Watcher, output_folder_of, recordings_in, seconds_shown,
-                        start_zentrovia, tray_duration)
+from mainwindow import (FOLDER, PAUSE, READY, RECORD, STATUS, Watcher, linux_path, output_folder_of, recordings_in,
+                        seconds_shown, start_zentrovia, tray_duration)
 
 BOUND_S = 10
 
@@ -84,12 +85,34 @@ def check_unwritable_folder(t, w, app, folder):
         (folder / name).unlink()
 
 
+def check_folder_box_followed(t, w, folder_box_text):
+    """A recording goes to the folder the box shows when it starts, whatever its name."""
+    pictures = folder_box_text.rpartition("\\")[0]
+    for name in ("Zentrovia other", "Aufnahmen \u00fc \u65e5\u672c"):
+        text = f"{pictures}\\{name}"
+        target = linux_path(text)
+        t.at_cleanup(lambda p=target: shutil.rmtree(p, ignore_errors=True))
+        w.set_text(FOLDER, text)
+        t.check_equal(w.wait_child(FOLDER, lambda r, x=text: r["text"] == x, BOUND_S, "folder box text")["text"], text,
+                      f"folder box shows {text}")
+        record_for(w, 1)
+        made = recordings_in(target)
+        t.check(len(made) == 1, f"the recording is in the folder shown: {text}", str(made))
+        for made_name in made:
+            probe = zv.ffprobe_json(target / made_name)
+            t.check_equal([s.get("codec_name") for s in probe.get("streams", [])], ["h264"],
+                          f"the recording in {name!r} is a finalized MP4")
+        shutil.rmtree(target, ignore_errors=True)
+    w.set_text(FOLDER, folder_box_text)
+
+
 def main(t):
     app, win = start_zentrovia(t)
     w = Watcher(t, win["hwnd"])
     folder = output_folder_of(win["hwnd"])
     before = recordings_in(folder)
     check_pause_inert_when_ready(t, w)
+    check_folder_box_followed(t, w, w.latest(FOLDER)["text"])
     check_tray_at_new_recording(t, w)
     for name in recordings_in(folder) - before:
         (folder / name).unlink()

@@ -194,6 +194,16 @@ class Watcher:
             raise zv.CheckFailed(f"BM_CLICK on control {control_id} failed")
         return record["_i"], record["t"]
 
+    def set_text(self, control_id: int, text: str) -> None:
+        """WM_SETTEXT on a control, as a folder chosen with Browse would leave it."""
+        with self._changed:
+            start = len(self.records)
+        self._send(f"settext {control_id} {text}")
+        record = self.wait(lambda r: r["kind"] == "settext" and int(r["id"]) == control_id, 15,
+                           f"WM_SETTEXT on {control_id}", start=start)
+        if record["ok"] != "1":
+            raise zv.CheckFailed(f"WM_SETTEXT on control {control_id} failed")
+
     def wait_child(self, control_id: int, predicate: Callable[[dict[str, Any]], Any], timeout: float, what: str,
                    start: int = 0) -> dict[str, Any]:
         return self.wait(lambda r: r["kind"] == "child" and int(r["id"]) == control_id and predicate(r),

@@ -2,7 +2,7 @@
 // every change with a timestamp, so a test sees a whole timeline (status texts, button
 // pictures, enabled states, visibility) instead of sampling it one driver run at a time.
 // Lines read from stdin post messages to the window on the same timeline:
-//   post MSG WPARAM LPARAM | bmclick CONTROL_ID | mark NAME | quit
+//   post MSG WPARAM LPARAM | bmclick CONTROL_ID | settext CONTROL_ID TEXT | mark NAME | quit
 // Output: one tab-separated key=value record per line (see zvdriver), each with t=<ms>.
 #include <fcntl.h>
 #include <io.h>
@@ -184,6 +184,22 @@ bool RunLine(HWND window, const std::string& line) {
         HWND button = id ? ChildWithId(window, static_cast<int>(*id)) : nullptr;
         const BOOL ok = button && PostMessageW(button, BM_CLICK, 0, 0);
         Print(Record().Add("t", Now()).Add("kind", "bmclick").Add("id", id.value_or(0)).AddFlag("ok", ok != FALSE));
+        return true;
+    }
+    if (verb == "settext") {
+        // WM_SETTEXT is marshalled across processes, so the text reaches the control intact.
+        std::string idWord;
+        words >> idWord;
+        std::string text;
+        std::getline(words, text);
+        if (!text.empty() && text.front() == ' ') text.erase(0, 1);
+        auto id = Number(idWord);
+        HWND control = id ? ChildWithId(window, static_cast<int>(*id)) : nullptr;
+        const std::wstring wide = zvdriver::WideFromUtf8(text);
+        DWORD_PTR result = 0;
+        const BOOL ok = control && SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()),
+                                                       SMTO_ABORTIFHUNG, kMessageTimeoutMs, &result) && result;
+        Print(Record().Add("t", Now()).Add("kind", "settext").Add("id", id.value_or(0)).AddFlag("ok", ok != FALSE));
         return true;
     }
     Print(Record().Add("t", Now()).Add("kind", "error").Add("line", line));
