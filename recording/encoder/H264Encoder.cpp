@@ -1,4 +1,5 @@
 #include "H264Encoder.h"
+#include "EncoderInspection.h"
 
 #include <algorithm>
 #include <cmath>
@@ -191,6 +192,11 @@ const std::vector<uint8_t>& H264Encoder::sps() const {
 const std::vector<uint8_t>& H264Encoder::pps() const {
     static const std::vector<uint8_t> empty;
     return state_ ? state_->pps : empty;
+}
+
+const YuvPicture* lastReconstruction(const H264Encoder& encoder) {
+    if (!encoder.state_ || !encoder.state_->started) return nullptr;
+    return &encoder.state_->recon[encoder.state_->referenceIndex];
 }
 
 uint8_t H264Encoder::profileIdc() const { return kProfileIdc; }

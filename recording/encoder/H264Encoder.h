@@ -16,6 +16,7 @@ struct EncodedFrame {
 };
 
 struct H264EncoderState;
+struct YuvPicture;
 
 // Constrained Baseline H.264 from bottom-up BGRA frames. Single-threaded; one access unit per frame.
 class H264Encoder {
@@ -37,5 +38,6 @@ public:
     void encode(const uint8_t* bgraBottomUp, int64_t time100ns, EncodedFrame& out);
 
 private:
+    friend const YuvPicture* lastReconstruction(const H264Encoder& encoder);
     std::unique_ptr<H264EncoderState> state_;
 };
