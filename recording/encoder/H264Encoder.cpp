@@ -35,7 +35,7 @@ struct H264EncoderState {
     std::vector<uint8_t> changed, postponed;  // postponed: changed but skipped for lack of bits
     std::vector<uint8_t> copiedLastFrame, copiedThisFrame;  // reconstruction equal to the picture before it
     std::vector<MotionVector> searchedMv;
-    std::vector<int> intraEstimate, interEstimate;
+    std::vector<int> intraEstimate;
     RateController rate;
     BitWriter bits;
     int frameNum = 0;
@@ -96,7 +96,6 @@ double H264EncoderState::analyse(bool idr) {
             const MotionSearchResult found = searchMotion(source, reference, mbX, mbY, predicted, candidates, 4, lambda,
                                                           verticalMvLimit);
             searchedMv[i] = found.mv;
-            interEstimate[i] = found.sad;
             complexity += std::min(found.sad, intraEstimate[i]) + 32;
         }
     }
@@ -176,7 +175,6 @@ H264Encoder::H264Encoder(const H264EncoderConfig& config) {
     s->copiedThisFrame.assign(size_t(count), 0);
     s->searchedMv.assign(size_t(count), MotionVector{});
     s->intraEstimate.assign(size_t(count), 0);
-    s->interEstimate.assign(size_t(count), 0);
     state_ = std::move(s);
 }
 

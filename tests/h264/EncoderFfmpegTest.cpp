@@ -49,11 +49,6 @@ Painter withBox(Painter background, int boxX, int boxY, int size) {
     };
 }
 
-struct Encoded {
-    std::vector<EncodedFrame> frames;
-    std::vector<std::vector<uint8_t>> inputs;
-};
-
 struct Decoded {
     DecodeResult result;
     ProbeResult probe;
