@@ -100,6 +100,7 @@ class Watcher:
         self._changed = threading.Condition()
         self._ended = False
         self._marks = 0
+        self._showing: tuple[str, str, str] | None = None
         self.process = subprocess.Popen(
             [str(e.wine_run), "--timeout", str(int(bound_s)), exe, "--hwnd", hwnd,
              "--max-ms", str(int(bound_s * 1000))],
@@ -115,6 +116,10 @@ class Watcher:
             for record in zv.parse_records(line):
                 if "t" in record:
                     record["t"] = int(record["t"])
+                if record.get("kind") == "window":
+                    showing = (record["exists"], record["visible"], record["iconic"])
+                    record["focus_only"] = showing == self._showing
+                    self._showing = showing
                 with self._changed:
                     record["_i"] = len(self.records)
                     self.records.append(record)
@@ -234,10 +239,10 @@ class Watcher:
         raise zv.CheckFailed("the watcher never reported the window")
 
     def changes(self, start: int, end: int | None = None) -> list[dict[str, Any]]:
-        """Child and window changes between two record indexes."""
+        """Child and window changes between two record indexes; focus moving alone is no change."""
         with self._changed:
             records = self.records[start:end]
-        return [r for r in records if r["kind"] in ("child", "window")]
+        return [r for r in records if r["kind"] == "child" or (r["kind"] == "window" and not r["focus_only"])]
 
 
 # ------------------------------------------------------------------- the tray
