@@ -105,6 +105,7 @@ void encodeChromaResidual(const FrameCoding& f, const MacroblockPlanes& p, const
         }
         anyDc |= quantizeChromaDc(dc, qpc, intra, r.dcLevels[plane]) > 0;
     }
+    // Chroma errors are hard to see; a handful of +-1 AC levels in an inter block is not worth their bits.
     if (anyAc && !intra && acScore < 7) {
         anyAc = false;
         std::memset(r.levels, 0, sizeof r.levels);
@@ -169,6 +170,7 @@ void copyReference(const FrameCoding& f, int mbX, int mbY, MotionVector mv) {
     copyBlock(cr, 8, p.dstV, p.strideC, 8);
 }
 
+// Skipped macroblocks are only counted; the count goes out in front of the next coded one (or at slice end).
 void flushSkipRun(FrameCoding& f) {
     if (f.pSlice) f.bits->putUe(uint32_t(f.skipRun));
     f.skipRun = 0;
@@ -279,6 +281,7 @@ bool encodeInterMacroblock(FrameCoding& f, int mbX, int mbY, MotionVector mv) {
     }
     int totalScore = 0;
     for (int q = 0; q < 4; ++q) {
+        // Same idea per 8x8 and for the whole macroblock: sparse +-1 levels cost more than they repair.
         if (blockScore[q] < 4) blockScore[q] = 0;
         totalScore += blockScore[q];
     }
@@ -298,6 +301,7 @@ bool encodeInterMacroblock(FrameCoding& f, int mbX, int mbY, MotionVector mv) {
     info = MacroblockInfo{};
     info.mv = mv;
     const MotionVector zero;
+    // P_Skip only when the decoder's own skip vector is the one we used; otherwise say the vector explicitly.
     if (cbp == 0 && mv == predictSkipMotionVector(f, mbX, mbY)) {
         info.kind = MacroblockKind::Skip;
         ++f.skipRun;

@@ -40,6 +40,7 @@ int RateController::chooseQp(bool idr, int64_t time100ns, double complexity) {
 
 void RateController::commit(bool idr, int qp, double complexity, int64_t bits) {
     fullness_ += double(bits);
+    // Learn the model from what the frame really cost, half old and half new to ride out single odd frames.
     if (complexity > 0 && double(bits) > kFrameOverheadBits * 2) {
         const double observed = (double(bits) - kFrameOverheadBits) * quantizerStep(qp) / complexity;
         double& model = idr ? modelIntra_ : modelInter_;

@@ -54,6 +54,7 @@ void forwardTransform4x4(const uint8_t* source, int sourceStride, const uint8_t*
 
 int quantize4x4Scalar(const int16_t coefficients[16], int qp, bool intra, int first, int16_t levels[16]) {
     const int shift = 15 + qp / 6;
+    // Rounding below one half (a dead zone), wider for inter blocks whose residual is mostly noise.
     const int offset = (1 << shift) / (intra ? 3 : 6);
     const int* scale = kQuantScale[qp % 6];
     int nonZero = 0;
