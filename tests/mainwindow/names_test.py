@@ -1,5 +1,6 @@
 """Recordings never replace each other: a second recording started within the same second
-as the first gets "_2" before ".mp4", and the first file stays as it was."""
+as the first gets "_2" before ".mp4", and the first file stays as it was; a burst of
+recordings leaves one file each."""
 import datetime
 import hashlib
 import time
@@ -94,6 +95,31 @@ def check_forced_collision(t, watcher, folder, source):
     untouched = [name for name, path in placeholders.items() if digest(path) == expected_digest]
     t.check_equal(sorted(untouched), sorted(placeholders), "forced collision: every existing file is unchanged")
     check_playable(t, folder / new[0], "forced collision: new file")
+    for path in placeholders.values():
+        path.unlink()
+
+
+def check_burst(t, watcher, folder, count=5):
+    """Several recordings started and stopped back to back: as many files, none replaced."""
+    earlier = recordings_in(folder)
+    wait_second_start()
+    for _ in range(2 * count - 1):
+        watcher.command(RECORD)
+    last, _ = watcher.command(RECORD)
+    watcher.wait_status(READY, BOUND_S, last)
+    zv.wait_for(lambda: len(recordings_in(folder) - earlier) >= count, BOUND_S, what=f"{count} recordings")
+    new = sorted(recordings_in(folder) - earlier)
+    print(f"burst: {new}", flush=True)
+    t.check_equal(len(new), count, f"burst: {count} start/stop pairs leave {count} files")
+    by_second = {}
+    for name in new:
+        by_second.setdefault(name_time(name), []).append(name)
+    for second, names in by_second.items():
+        stem = f"Zentrovia_{second:%Y%m%d_%H%M%S}"
+        expected = [f"{stem}.mp4"] + [f"{stem}_{n}.mp4" for n in range(2, len(names) + 1)]
+        t.check_equal(sorted(names), sorted(expected), f"burst: names within {second:%H:%M:%S} count up from _2")
+    for name in new:
+        check_playable(t, folder / name, f"burst {name}")
 
 
 def main(t):
@@ -103,6 +129,7 @@ def main(t):
     earlier = recordings_in(folder)
     first = check_quick_pair(t, watcher, folder)
     check_forced_collision(t, watcher, folder, first)
+    check_burst(t, watcher, folder)
     zv.run_driver("post", "--hwnd", win["hwnd"], "--msg", zv.WM_CLOSE)
     t.check_equal(zv.wait_exit(app, 20), 0, "program ends with 0")
     remove_if_passed(t, folder, earlier)
