@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "H264Encoder.h"
@@ -22,9 +23,12 @@ int main(int argc, char** argv) {
     const int frames = std::atoi(argv[4]);
     H264Encoder encoder(config);
     if (!encoder.valid()) return 1;
-    std::FILE* in = std::fopen(argv[1], "rb");
-    std::FILE* out = std::fopen(argv[6], "wb");
-    if (!in || !out) return 1;
+    using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+    const File inFile(std::fopen(argv[1], "rb"), &std::fclose);
+    const File outFile(std::fopen(argv[6], "wb"), &std::fclose);
+    if (!inFile || !outFile) return 1;
+    std::FILE* in = inFile.get();
+    std::FILE* out = outFile.get();
     std::vector<uint8_t> pixels(size_t(config.width) * config.height * 4);
     EncodedFrame frame;
     // Thread CPU time, comparable with ffmpeg's utime when other work shares the machine; wall time as well.
@@ -74,8 +78,6 @@ int main(int argc, char** argv) {
         maxWindowBytes = std::max(maxWindowBytes, windowBytes);
     }
     const double windowSeconds = double(std::min(window, frameBytes.size())) / 30.0;
-    std::fclose(in);
-    std::fclose(out);
     std::printf("frames=%d cpu_seconds=%.3f fps=%.1f wall_fps=%.1f kbps=%.0f keyframes=%d key_ms=%.1f other_ms=%.2f "
                 "slowest_ms=%.1f max10s_kbps=%.0f\n",
                 encoded, cpuSeconds, encoded / cpuSeconds, encoded / seconds, bytes * 8.0 / (encoded / 30.0) / 1000.0,

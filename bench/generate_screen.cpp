@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -94,7 +95,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: generate_screen OUTPUT.bgra FRAMES\n");
         return 2;
     }
-    std::FILE* out = std::fopen(argv[1], "wb");
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(std::fopen(argv[1], "wb"), &std::fclose);
     if (!out) return 1;
     const int frames = std::atoi(argv[2]);
     Canvas desktop;
@@ -105,7 +106,7 @@ int main(int argc, char** argv) {
         const int travel = kWidth - 320 - 400, pos = (i * 4) % (2 * travel);
         drawBox(c, 400 + (pos < travel ? pos : 2 * travel - pos), 500, 0);
         if ((i / 15) % 2 == 0) c.fill(320 + 7 * 30, 40 + 12 * 18, 2, 16, 0x000000);  // cursor
-        std::fwrite(c.pixels.data(), 1, c.pixels.size(), out);
+        if (std::fwrite(c.pixels.data(), 1, c.pixels.size(), out.get()) != c.pixels.size()) return 1;
     }
-    return std::fclose(out) == 0 ? 0 : 1;
+    return std::fclose(out.release()) == 0 ? 0 : 1;
 }
