@@ -294,12 +294,14 @@ TEST(EncoderFfmpeg, KeyFramesFollowTimestampsNotFrameCount) {
     H264EncoderConfig config = configFor(48, 32, 300'000);
     config.keyFrameInterval100ns = 10'000'000;  // 1 s
     H264Encoder encoder(config);
-    // 20 fps, a 1.5 s gap, a burst at 100 fps, a 0.4 s gap.
+    // 20 fps, a 1.5 s gap, a burst at 100 fps, a 0.4 s gap, a gap of exactly 1 s, 30 fps again.
     std::vector<int64_t> times;
     for (int i = 0; i < 30; ++i) times.push_back(int64_t(i) * 500'000);
     times.push_back(times.back() + 15'000'000);
     for (int i = 0; i < 150; ++i) times.push_back(times.back() + 100'000);
     times.push_back(times.back() + 4'000'000);
+    times.push_back(times.back() + 10'000'000);
+    for (int i = 0; i < 20; ++i) times.push_back(times.back() + kFrame30);
     std::vector<std::vector<uint8_t>> inputs, reconstructions;
     std::vector<EncodedFrame> frames;
     int64_t lastKey = 0;
