@@ -18,7 +18,8 @@ struct EncodedFrame {
 struct H264EncoderState;
 struct YuvPicture;
 
-// Constrained Baseline H.264 from bottom-up BGRA frames. Single-threaded; one access unit per frame.
+// Constrained Baseline H.264 from bottom-up BGRA frames. Single-threaded; one access unit per frame (an
+// unchanged frame gives a P frame of a few bytes). An invalid encoder, or a null frame, gives empty data.
 class H264Encoder {
 public:
     explicit H264Encoder(const H264EncoderConfig& config);
