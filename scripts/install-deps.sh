@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build g++ python3
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     googletest libgtest-dev libgmock-dev
-    wine wine64 xvfb xauth x11-utils xdotool imagemagick
+    wine wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick
     ffmpeg
 )
 

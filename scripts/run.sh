@@ -15,9 +15,11 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 xvfb_pid=""
 cleanup() {
+    wineserver -k 2>/dev/null
     [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null
 }
 trap cleanup EXIT
+trap 'exit 130' INT TERM
 
 if [[ -z "${DISPLAY:-}" ]]; then
     for n in $(seq 60 99); do
@@ -33,9 +35,8 @@ if [[ -z "${DISPLAY:-}" ]]; then
 fi
 
 [[ -d "$WINEPREFIX" ]] || timeout 180 wineboot -i >/dev/null 2>&1
-pictures=$(WINEDEBUG=-all wine cmd /c 'echo %USERPROFILE%' 2>/dev/null | tr -d '\r')
-echo "run: recordings land in ${WINEPREFIX}/drive_c/users/$(whoami)/Pictures/Zentrovia (Windows: ${pictures}\\Pictures\\Zentrovia)"
+profile=$(wine cmd /c 'echo %USERPROFILE%' 2>/dev/null | tr -d '\r')
+# Wine may link the profile's Pictures folder to a folder of the Linux home.
+pictures=$(realpath -m "$WINEPREFIX/drive_c/users/$(whoami)/Pictures")
+echo "run: recordings land in $pictures/Zentrovia (in Windows terms ${profile}\\Pictures\\Zentrovia)"
 wine "$root/build/win/Zentrovia.exe"
-status=$?
-wineserver -k 2>/dev/null
-exit $status

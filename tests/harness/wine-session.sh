@@ -202,6 +202,14 @@ boot_prefix() {
         die "wineboot ${mode[*]} failed or timed out (see $session_dir/wineboot.log)"
 }
 
+# Xvfb has no window manager: with Wine's managed windows every hide waits ~2 s for a
+# manager that never answers (a main window's destruction, minimising). Unmanaged windows
+# get Wine's own caption and frame instead (drawn with Marlett from fonts-wine).
+unmanaged_windows() {
+    timeout "$WINEBOOT_SECONDS" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+        </dev/null >>"$session_dir/wineboot.log" 2>&1 || die "could not switch Wine to unmanaged windows"
+}
+
 user_profile_dir() {
     find "$prefix_dir/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -n 1
 }
@@ -260,6 +268,7 @@ start_session() {
     start_wineserver
     boot_prefix
     warm_up_services
+    unmanaged_windows
     pictures=$(find_pictures_dir) || die "could not prepare the user profile"
     echo "$pictures" >"$session_dir/pictures"
     write_env_file
