@@ -254,6 +254,33 @@ TEST(EncoderFfmpeg, NoiseStaysWithinRateBound) {
     expectDecoderMatchesEncoder(decoded, reconstructions);
 }
 
+// The same bound with frames arriving at random intervals (5 to 100 ms) and a 2 s pause: the budget follows
+// the clock, not the frame count.
+TEST(EncoderFfmpeg, NoiseAtIrregularTimesStaysWithinRateBound) {
+    const int width = 64, height = 48;
+    const uint32_t bitrate = 300'000;
+    std::mt19937 random(9);
+    H264Encoder encoder(configFor(width, height, bitrate));
+    std::vector<int64_t> times;
+    std::vector<size_t> sizes;
+    std::vector<uint8_t> noise(size_t(width) * height * 4);
+    int64_t time = 0;
+    for (int i = 0; i < 500; ++i) {
+        time += i == 250 ? 20'000'000 : int64_t(50'000 + random() % 950'000);
+        for (uint8_t& byte : noise) byte = uint8_t(random());
+        EncodedFrame frame;
+        encoder.encode(noise.data(), time, frame);
+        ASSERT_FALSE(frame.data.empty());
+        times.push_back(time);
+        sizes.push_back(frame.data.size());
+    }
+    for (size_t first = 0; first < times.size(); ++first) {
+        int64_t bits = 0;
+        for (size_t i = first; i < times.size() && times[i] - times[first] < 100'000'000; ++i) bits += int64_t(sizes[i]) * 8;
+        EXPECT_LE(bits, int64_t(bitrate) * 10 * 11 / 10) << "window from frame " << first;
+    }
+}
+
 // Far too little budget for a change: the encoder may postpone macroblocks but must bring the picture up to
 // date once the content holds still, and never break the rate bound doing so.
 TEST(EncoderFfmpeg, StarvedRateCatchesUpWhenContentStops) {
