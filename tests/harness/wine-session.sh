@@ -206,6 +206,10 @@ boot_prefix() {
 # manager that never answers (a main window's destruction, minimising). Unmanaged windows
 # get Wine's own caption and frame instead (drawn with Marlett from fonts-wine).
 unmanaged_windows() {
+    # Debian's Wine does not pick fonts-wine's Marlett up by itself: without it the caption
+    # buttons show letters.
+    local marlett=/usr/share/wine/fonts/marlett.ttf
+    [[ -f "$marlett" ]] && cp -f -- "$marlett" "$prefix_dir/drive_c/windows/Fonts/"
     timeout "$WINEBOOT_SECONDS" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
         </dev/null >>"$session_dir/wineboot.log" 2>&1 || die "could not switch Wine to unmanaged windows"
 }
