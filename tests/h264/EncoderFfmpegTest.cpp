@@ -14,6 +14,29 @@ namespace {
 
 constexpr int64_t kFrame30 = 333'333;  // 100 ns units
 
+// Every 10 s window of the stream, starting at any frame, holds at most 110 % of the target.
+void ExpectTenSecondWindowsWithinRate(const std::vector<int64_t>& times, const std::vector<size_t>& sizes,
+                                      uint32_t bitrate) {
+    for (size_t first = 0; first < times.size(); ++first) {
+        int64_t bits = 0;
+        for (size_t i = first; i < times.size() && times[i] - times[first] < 100'000'000; ++i)
+            bits += int64_t(sizes[i]) * 8;
+        EXPECT_LE(bits, int64_t(bitrate) * 10 * 11 / 10) << "window from frame " << first;
+    }
+}
+
+std::vector<int64_t> ThirtyPerSecondTimes(size_t count) {
+    std::vector<int64_t> times;
+    for (size_t i = 0; i < count; ++i) times.push_back(int64_t(i) * kFrame30);
+    return times;
+}
+
+std::vector<size_t> SizesOf(const std::vector<EncodedFrame>& frames) {
+    std::vector<size_t> sizes;
+    for (const EncodedFrame& frame : frames) sizes.push_back(frame.data.size());
+    return sizes;
+}
+
 struct Rgb {
     int r, g, b;
 };
@@ -242,12 +265,7 @@ TEST(EncoderFfmpeg, NoiseStaysWithinRateBound) {
     H264Encoder encoder(configFor(width, height, bitrate));
     std::vector<EncodedFrame> frames;
     const auto reconstructions = encodeFrames(encoder, width, height, inputs, frames);
-    for (size_t first = 0; first < frames.size(); ++first) {
-        int64_t bits = 0;
-        for (size_t i = first; i < frames.size() && int64_t(i - first) * kFrame30 < 100'000'000; ++i)
-            bits += int64_t(frames[i].data.size()) * 8;
-        EXPECT_LE(bits, int64_t(bitrate) * 10 * 11 / 10) << "window from frame " << first;
-    }
+    ExpectTenSecondWindowsWithinRate(ThirtyPerSecondTimes(frames.size()), SizesOf(frames), bitrate);
     TempDir dir;
     const Decoded decoded = decodeAll(encoder, frames, dir);
     expectCleanDecode(decoded, width, height, inputs.size());
@@ -274,11 +292,7 @@ TEST(EncoderFfmpeg, NoiseAtIrregularTimesStaysWithinRateBound) {
         times.push_back(time);
         sizes.push_back(frame.data.size());
     }
-    for (size_t first = 0; first < times.size(); ++first) {
-        int64_t bits = 0;
-        for (size_t i = first; i < times.size() && times[i] - times[first] < 100'000'000; ++i) bits += int64_t(sizes[i]) * 8;
-        EXPECT_LE(bits, int64_t(bitrate) * 10 * 11 / 10) << "window from frame " << first;
-    }
+    ExpectTenSecondWindowsWithinRate(times, sizes, bitrate);
 }
 
 // Far too little budget for a change: the encoder may postpone macroblocks but must bring the picture up to
@@ -300,12 +314,7 @@ TEST(EncoderFfmpeg, StarvedRateCatchesUpWhenContentStops) {
     H264Encoder encoder(config);
     std::vector<EncodedFrame> frames;
     const auto reconstructions = encodeFrames(encoder, width, height, inputs, frames);
-    for (size_t first = 0; first < frames.size(); ++first) {
-        int64_t bits = 0;
-        for (size_t i = first; i < frames.size() && int64_t(i - first) * kFrame30 < 100'000'000; ++i)
-            bits += int64_t(frames[i].data.size()) * 8;
-        EXPECT_LE(bits, int64_t(bitrate) * 10 * 11 / 10) << "window from frame " << first;
-    }
+    ExpectTenSecondWindowsWithinRate(ThirtyPerSecondTimes(frames.size()), SizesOf(frames), bitrate);
     TempDir dir;
     const Decoded decoded = decodeAll(encoder, frames, dir);
     expectCleanDecode(decoded, width, height, inputs.size());
