@@ -93,33 +93,33 @@ constexpr ControlSpec kStatusLabel{L"STATIC", L"Ready to Record", IDC_STATUS, 0,
 constexpr ControlSpec kFooterLabel{L"STATIC", kFooterText, 0, 0, 205, 500, 18, WS_CHILD | WS_VISIBLE | SS_CENTER,
                                    &AppState::fontSmall, nullptr};
 
-HFONT MakeFont(const FontSpec& spec) {
-    HFONT font = CreateFontW(spec.height, 0, 0, 0, spec.weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+HFONT MakeFont(const FontSpec& entry) {
+    HFONT font = CreateFontW(entry.height, 0, 0, 0, entry.weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
                              L"Segoe UI");
-    app.*spec.field = font;
+    app.*entry.field = font;
     return font;
 }
 
-HWND MakeControl(HWND parent, const ControlSpec& spec) {
-    const wchar_t* text = spec.text ? spec.text : app.outputFolder.c_str();
-    HWND control = CreateWindowExW(0, spec.className, text, spec.style, spec.x, spec.y, spec.width, spec.height,
-                                   parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
+HWND MakeControl(HWND parent, const ControlSpec& entry) {
+    const wchar_t* text = entry.text ? entry.text : app.outputFolder.c_str();
+    HWND control = CreateWindowExW(0, entry.className, text, entry.style, entry.x, entry.y, entry.width, entry.height,
+                                   parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(entry.id)),
                                    app.moduleInstance, nullptr);
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(app.*spec.font), TRUE);
-    if (spec.field) app.*spec.field = control;
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(app.*entry.font), TRUE);
+    if (entry.field) app.*entry.field = control;
     return control;
 }
 
 void MakeImageButtons(HWND parent) {
     for (int i = 0; i < kImageButtonCount; ++i) {
-        const ImageButtonSpec& spec = kImageButtons[i];
+        const ImageButtonSpec& entry = kImageButtons[i];
         HWND button = CreateWindowExW(0, L"BUTTON", L"", kImageButtonStyle, StripButtonX(i + 1, kImageButtonCount),
                                       kImageButtonY, kImageButtonSize, kImageButtonSize, parent,
-                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), app.moduleInstance,
+                                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(entry.id)), app.moduleInstance,
                                       nullptr);
-        app.*spec.field = button;
-        attachButtonImage(button, app.*spec.picture);
+        app.*entry.field = button;
+        attachButtonImage(button, app.*entry.picture);
     }
 }
 
