@@ -1,5 +1,5 @@
 #include "H264Encoder.h"
-#include "EncoderInspection.h"
+#include "EncoderReconstruction.h"
 
 #include <algorithm>
 #include <cmath>

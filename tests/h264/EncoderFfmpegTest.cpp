@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "EncoderInspection.h"
+#include "EncoderReconstruction.h"
 #include "H264Encoder.h"
 #include "Oracle.h"
 
