@@ -192,9 +192,19 @@ start_wineserver() {
 # Boots the prefix (creating it the first time). Wine's services and desktop
 # process start here, with their output in a log: started later by the first
 # test program, they would inherit its pipes and CTest would wait on them.
+prefix_exists() {
+    [[ -f "$prefix_dir/system.reg" && -d "$prefix_dir/drive_c/users" ]]
+}
+
+restart_wineserver() {
+    timeout "$STOP_GRACE_SECONDS" wineserver -k 2>/dev/null
+    stop_pid_file "$session_dir/wineserver.pid" wineserver
+    start_wineserver
+}
+
 boot_prefix() {
     local mode=()
-    if [[ ! -f "$prefix_dir/system.reg" || ! -d "$prefix_dir/drive_c/users" ]]; then
+    if ! prefix_exists; then
         log "creating Wine prefix $prefix_dir (takes a few seconds)"
         mode=(-i)
     fi
@@ -270,6 +280,13 @@ start_session() {
     session_env
     start_xvfb
     start_wineserver
+    if ! prefix_exists; then
+        # Wine's desktop process reads the window settings when it starts: a new prefix is
+        # booted, switched to unmanaged windows, and booted again under a fresh server.
+        boot_prefix
+        unmanaged_windows
+        restart_wineserver
+    fi
     boot_prefix
     warm_up_services
     unmanaged_windows
