@@ -8,6 +8,8 @@
 namespace {
 
 constexpr UINT kTrayIconId = 1;
+// The full structure (with balloon fields and GUID), as the shell of every supported Windows takes it.
+static_assert(sizeof(NOTIFYICONDATAW) == 976, "NOTIFYICONDATAW is expected in its full size");
 constexpr int kDurationPosition = 3;
 
 struct TrayMenuItem {
