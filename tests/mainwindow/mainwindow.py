@@ -102,7 +102,7 @@ class Watcher:
         self._marks = 0
         self._showing: tuple[str, str, str] | None = None
         self.process = subprocess.Popen(
-            [str(e.wine_run), "--timeout", str(int(bound_s)), exe, "--hwnd", hwnd,
+            [str(e.wine_run), "--timeout", str(int(bound_s)), "--stream", exe, "--hwnd", hwnd,
              "--max-ms", str(int(bound_s * 1000))],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=e.process_env(),
             text=True, encoding="utf-8", errors="replace", bufsize=1)
