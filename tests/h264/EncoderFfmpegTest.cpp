@@ -170,6 +170,18 @@ void expectDecoderMatchesEncoder(const Decoded& decoded, const std::vector<std::
     }
 }
 
+// ffmpeg decodes the stream without a word, its pictures equal the encoder's own reconstruction, and each
+// frame is at least `minPsnr` dB from its input.
+void expectFaithfulDecode(const H264Encoder& encoder, const std::vector<EncodedFrame>& frames,
+                          const std::vector<std::vector<uint8_t>>& reconstructions,
+                          const std::vector<std::vector<uint8_t>>& inputs, int width, int height, double minPsnr) {
+    TempDir dir;
+    const Decoded decoded = decodeAll(encoder, frames, dir);
+    expectCleanDecode(decoded, width, height, inputs.size());
+    expectDecoderMatchesEncoder(decoded, reconstructions);
+    expectPsnrAtLeast(framePsnrs(decoded, inputs, width, height), minPsnr);
+}
+
 TEST(EncoderFfmpeg, SingleMacroblockFrameDecodesClose) {
     const auto input = paint(16, 16, [](int x, int y) { return Rgb{x * 16, y * 16, 128}; });
     H264Encoder encoder(configFor(16, 16));
@@ -208,11 +220,7 @@ TEST_P(OddSizes, CroppedSizeDecodesClean) {
     ASSERT_TRUE(encoder.valid());
     std::vector<EncodedFrame> frames;
     const auto reconstructions = encodeFrames(encoder, width, height, inputs, frames);
-    TempDir dir;
-    const Decoded decoded = decodeAll(encoder, frames, dir);
-    expectCleanDecode(decoded, width, height, inputs.size());
-    expectDecoderMatchesEncoder(decoded, reconstructions);
-    expectPsnrAtLeast(framePsnrs(decoded, inputs, width, height), 40.0);
+    expectFaithfulDecode(encoder, frames, reconstructions, inputs, width, height, 40.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(EncoderFfmpeg, OddSizes,
@@ -244,11 +252,7 @@ TEST(EncoderFfmpeg, MovingBoxKeepsQuality) {
     H264Encoder encoder(configFor(160, 96, 1'000'000));
     std::vector<EncodedFrame> frames;
     const auto reconstructions = encodeFrames(encoder, 160, 96, inputs, frames);
-    TempDir dir;
-    const Decoded decoded = decodeAll(encoder, frames, dir);
-    expectCleanDecode(decoded, 160, 96, inputs.size());
-    expectDecoderMatchesEncoder(decoded, reconstructions);
-    expectPsnrAtLeast(framePsnrs(decoded, inputs, 160, 96), 44.0);
+    expectFaithfulDecode(encoder, frames, reconstructions, inputs, 160, 96, 44.0);
 }
 
 // Noise cannot be compressed; the rate controller must still hold every 10 s window to 110 % of the target.
@@ -351,11 +355,7 @@ TEST(EncoderFfmpeg, KeyFramesFollowTimestampsNotFrameCount) {
         frames.push_back(std::move(frame));
         reconstructions.push_back(visibleReconstruction(encoder, 48, 32));
     }
-    TempDir dir;
-    const Decoded decoded = decodeAll(encoder, frames, dir);
-    expectCleanDecode(decoded, 48, 32, inputs.size());
-    expectDecoderMatchesEncoder(decoded, reconstructions);
-    expectPsnrAtLeast(framePsnrs(decoded, inputs, 48, 32), 44.0);
+    expectFaithfulDecode(encoder, frames, reconstructions, inputs, 48, 32, 44.0);
 }
 
 // Objects moving in different directions give neighbours of every kind of motion, exercising the predicted
