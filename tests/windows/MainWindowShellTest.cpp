@@ -82,8 +82,10 @@ TEST_F(MainWindowShell, CreationBuildsPicturesControlsMenuAndTray) {
     EXPECT_EQ(GetMenuItemCount(app.tray->menu), 6);
     EXPECT_EQ(TrayMenuLine(3), L"Duration: 00:00:00");
     EXPECT_EQ(GetMenuState(app.tray->menu, 3, MF_BYPOSITION) & MF_GRAYED, UINT(MF_GRAYED));
+    EXPECT_TRUE(app.tray->added) << "the notification area took the icon";
     EXPECT_EQ(std::wstring(app.tray->data.szTip), L"Zentrovia - Ready");
     EXPECT_EQ(app.tray->data.uCallbackMessage, UINT(WM_TRAYICON));
+    EXPECT_EQ(app.tray->data.uID, 1u);
 }
 
 TEST_F(MainWindowShell, StatusFollowsTheRecordingAndLeavesPausesOut) {
@@ -94,9 +96,8 @@ TEST_F(MainWindowShell, StatusFollowsTheRecordingAndLeavesPausesOut) {
     EXPECT_FALSE(IsWindowEnabled(app.browseButton));
     EXPECT_FALSE(IsWindowEnabled(app.folderEdit));
     EXPECT_TRUE(IsWindowEnabled(app.microphoneButton));
-    if (app.tray->added) {
-        EXPECT_EQ(std::wstring(app.tray->data.szTip), L"Zentrovia - Recording");
-    }
+    EXPECT_EQ(std::wstring(app.tray->data.szTip), L"Zentrovia - Recording");
+    EXPECT_EQ(app.tray->data.uFlags, UINT(NIF_TIP)) << "later changes send the tip alone";
 
     // Pretend the recording started 10 s ago, then pause it.
     app.durationStartTick = GetTickCount() - 10'000;
@@ -107,6 +108,7 @@ TEST_F(MainWindowShell, StatusFollowsTheRecordingAndLeavesPausesOut) {
     EXPECT_EQ(Text(app.statusLabel), L"Recording: 00:00:10");
     EXPECT_EQ(ButtonPicture(app.pauseButton), app.bmpResume);
     EXPECT_EQ(ButtonPicture(app.recordButton), app.bmpStop);
+    EXPECT_EQ(std::wstring(app.tray->data.szTip), L"Zentrovia - Paused");
     const uint32_t pauseTick = app.durationPauseTick;
     EXPECT_NE(pauseTick, 0u);
     setState(Paused);  // a second refresh in the same pause keeps its start
@@ -122,6 +124,7 @@ TEST_F(MainWindowShell, StatusFollowsTheRecordingAndLeavesPausesOut) {
 
     setState(Ready);
     EXPECT_EQ(Text(app.statusLabel), L"Ready to Record");
+    EXPECT_EQ(std::wstring(app.tray->data.szTip), L"Zentrovia - Ready");
     EXPECT_EQ(app.durationStartTick, 0u);
     EXPECT_EQ(app.durationPausedMs, 0u);
     EXPECT_TRUE(IsWindowEnabled(app.browseButton));
