@@ -37,3 +37,16 @@ public:
 private:
     T* ptr_ = nullptr;
 };
+
+// QueryInterface for one of our own objects that implements a single platform interface.
+template <typename Interface>
+HRESULT QuerySingleInterface(Interface* self, REFIID iid, void** object) {
+    if (!object) return E_POINTER;
+    if (iid == __uuidof(IUnknown) || iid == __uuidof(Interface)) {
+        *object = self;
+        self->AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}

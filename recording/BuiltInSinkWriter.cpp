@@ -39,14 +39,7 @@ public:
 
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (!object) return E_POINTER;
-        if (iid == __uuidof(IUnknown) || iid == __uuidof(IMFSinkWriter)) {
-            *object = static_cast<IMFSinkWriter*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        return QuerySingleInterface<IMFSinkWriter>(this, iid, object);
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
     STDMETHODIMP_(ULONG) Release() override {

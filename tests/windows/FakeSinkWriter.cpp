@@ -1,5 +1,7 @@
 #include "FakeSinkWriter.h"
 
+#include "app/ComRef.h"
+
 #include <new>
 
 namespace {
@@ -9,14 +11,7 @@ public:
     explicit FakeSinkWriter(FakeSinkWriterScript& script) : script_(script) { ++script_.liveObjects; }
 
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
-        if (!object) return E_POINTER;
-        if (iid == __uuidof(IUnknown) || iid == __uuidof(IMFSinkWriter)) {
-            *object = static_cast<IMFSinkWriter*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        return QuerySingleInterface<IMFSinkWriter>(this, iid, object);
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
     STDMETHODIMP_(ULONG) Release() override {
