@@ -7,6 +7,7 @@
 namespace {
 
 constexpr UINT32 kAverageBitrate = 4'000'000;
+constexpr int kLateWorkerChecks = 1000;  // 10 s
 constexpr UINT64 kFrameRate30 = (UINT64{30} << 32) | 1;
 constexpr UINT64 kSquarePixels = (UINT64{1} << 32) | 1;
 
@@ -66,6 +67,9 @@ Recorder::Recorder() {
 
 Recorder::~Recorder() {
     stop();
+    // A worker that stop() had to leave behind inside a long grab still reads this object:
+    // give it time to leave before the memory goes.
+    for (int check = 0; check < kLateWorkerChecks && workerActive.load(); ++check) Sleep(10);
     if (mediaStarted_) MFShutdown();
     if (comInitialized_) CoUninitialize();
 }

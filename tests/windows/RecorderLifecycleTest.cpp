@@ -73,6 +73,20 @@ TEST_F(RecorderLifecycle, AGrabInProgressFinishesBeforeFinalize) {
     EXPECT_EQ(script_.liveObjects.load(), 0);
 }
 
+TEST_F(RecorderLifecycle, DestroyingTheRecorderDuringALongWriteFinalizesAfterIt) {
+    script_.writeSampleDelayMs = 1500;
+    {
+        Recorder recorder;
+        ASSERT_TRUE(start(recorder));
+        for (int i = 0; i < 100 && script_.writesInProgress.load() == 0; ++i) Sleep(10);
+        ASSERT_EQ(script_.writesInProgress.load(), 1);
+    }  // stop() gives up waiting after a second; the write in progress still finishes first
+    EXPECT_EQ(script_.writesInProgress.load(), 0) << "the recorder was gone while its worker was still writing";
+    EXPECT_FALSE(script_.overlapSeen.load());
+    EXPECT_FALSE(script_.writeAfterFinalize.load());
+    EXPECT_EQ(script_.liveObjects.load(), 0);
+}
+
 TEST_F(RecorderLifecycle, ANewRecordingWaitsForALateWorkerOfTheLastOne) {
     script_.writeSampleDelayMs = 1500;
     Recorder recorder;
