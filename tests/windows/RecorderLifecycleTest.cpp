@@ -27,6 +27,14 @@ protected:
         ClearAttributes(script_.inputType);
     }
     bool start(Recorder& recorder) { return StartRecording(recorder, 0, 0, 64, 48, L"C:\\unused.mp4"); }
+    // Starts a recording whose first WriteSample takes 1.5 s (longer than stop's wait) and
+    // returns once that write is under way.
+    bool startWithASlowWriteUnderWay(Recorder& recorder) {
+        script_.writeSampleDelayMs = 1500;
+        if (!start(recorder)) return false;
+        for (int i = 0; i < 100 && script_.writesInProgress.load() == 0; ++i) Sleep(10);
+        return script_.writesInProgress.load() == 1;
+    }
     size_t sampleCount() {
         std::lock_guard<std::mutex> guard(script_.lock);
         return script_.samples.size();
@@ -56,11 +64,8 @@ TEST_F(RecorderLifecycle, StopFinalizesOnceAndReleasesEverything) {
 }
 
 TEST_F(RecorderLifecycle, AGrabInProgressFinishesBeforeFinalize) {
-    script_.writeSampleDelayMs = 1500;  // longer than stop's one-second wait
     Recorder recorder;
-    ASSERT_TRUE(start(recorder));
-    for (int i = 0; i < 100 && script_.writesInProgress.load() == 0; ++i) Sleep(10);
-    ASSERT_EQ(script_.writesInProgress.load(), 1) << "the first grab should be writing now";
+    ASSERT_TRUE(startWithASlowWriteUnderWay(recorder)) << "the first grab should be writing now";
     recorder.stop();
     EXPECT_TRUE(script_.finalized.load());
     EXPECT_FALSE(script_.overlapSeen.load()) << "Finalize ran while WriteSample was still writing";
@@ -74,12 +79,9 @@ TEST_F(RecorderLifecycle, AGrabInProgressFinishesBeforeFinalize) {
 }
 
 TEST_F(RecorderLifecycle, DestroyingTheRecorderDuringALongWriteFinalizesAfterIt) {
-    script_.writeSampleDelayMs = 1500;
     {
         Recorder recorder;
-        ASSERT_TRUE(start(recorder));
-        for (int i = 0; i < 100 && script_.writesInProgress.load() == 0; ++i) Sleep(10);
-        ASSERT_EQ(script_.writesInProgress.load(), 1);
+        ASSERT_TRUE(startWithASlowWriteUnderWay(recorder));
     }  // stop() gives up waiting after a second; the write in progress still finishes first
     EXPECT_EQ(script_.writesInProgress.load(), 0) << "the recorder was gone while its worker was still writing";
     EXPECT_FALSE(script_.overlapSeen.load());
@@ -88,10 +90,8 @@ TEST_F(RecorderLifecycle, DestroyingTheRecorderDuringALongWriteFinalizesAfterIt)
 }
 
 TEST_F(RecorderLifecycle, ANewRecordingWaitsForALateWorkerOfTheLastOne) {
-    script_.writeSampleDelayMs = 1500;
     Recorder recorder;
-    ASSERT_TRUE(start(recorder));
-    for (int i = 0; i < 100 && script_.writesInProgress.load() == 0; ++i) Sleep(10);
+    ASSERT_TRUE(startWithASlowWriteUnderWay(recorder));
     recorder.stop();
     FakeSinkWriterScript second;
     activeScript = &second;
