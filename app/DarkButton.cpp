@@ -1,6 +1,6 @@
 #include "DarkButton.h"
 
-#include "WinHandles.h"
+#include "common/WinHandles.h"
 
 namespace {
 constexpr COLORREF kFillNormal = RGB(36, 36, 40);

@@ -11,6 +11,8 @@
 
 #include "H264Encoder.h"
 
+using namespace zv::h264;
+
 int main(int argc, char** argv) {
     if (argc != 7) {
         std::fprintf(stderr, "usage: encode_bench INPUT.bgra WIDTH HEIGHT FRAMES BITRATE OUTPUT.h264\n");

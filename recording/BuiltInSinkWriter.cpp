@@ -1,8 +1,8 @@
 #include "BuiltInSinkWriter.h"
 
-#include "../app/ComRef.h"
-#include "../app/Result.h"
-#include "mp4/VideoFileWriter.h"
+#include "common/ComRef.h"
+#include "common/Result.h"
+#include "writer/VideoFileWriter.h"
 
 
 #include <atomic>

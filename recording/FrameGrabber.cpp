@@ -2,7 +2,7 @@
 // pixels read back bottom-up and written as one timed sample.
 #include "Recorder.h"
 
-#include "../app/Result.h"
+#include "common/Result.h"
 
 
 #include <cstring>

@@ -1,7 +1,7 @@
 #include "Recorder.h"
 
 #include "SinkWriterFactory.h"
-#include "../app/Result.h"
+#include "common/Result.h"
 
 
 namespace {

@@ -3,7 +3,7 @@
 // file, sink writer, worker thread and the pause bookkeeping that keeps paused time out of
 // the video's timeline.
 #include "RecorderState.h"
-#include "../app/ComRef.h"
+#include "common/ComRef.h"
 
 #include <windows.h>
 #include "MediaFoundation.h"

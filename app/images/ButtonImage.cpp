@@ -2,8 +2,8 @@
 
 #include "IconFit.h"
 #include "../AppState.h"
-#include "../ComRef.h"
-#include "../WinHandles.h"
+#include "common/ComRef.h"
+#include "common/WinHandles.h"
 
 #include <objidl.h>
 #include <gdiplus.h>

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+namespace zv::h264 {
+
 void BitWriter::flushWords() {
     while (accBits_ >= 8) {
         accBits_ -= 8;
@@ -72,3 +74,5 @@ std::vector<uint8_t> makeNal(uint8_t nalHeader, const std::vector<uint8_t>& rbsp
     appendEscaped(nal, rbsp);
     return nal;
 }
+
+}  // namespace zv::h264

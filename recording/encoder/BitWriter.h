@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace zv::h264 {
+
 // Writes an RBSP (raw payload, before emulation prevention) bit by bit, most significant bit first.
 class BitWriter {
 public:
@@ -39,3 +41,5 @@ inline int seBitLength(int32_t value) {
 void appendLengthPrefixedNal(std::vector<uint8_t>& out, uint8_t nalHeader, const std::vector<uint8_t>& rbsp);
 // The NAL unit alone: header byte plus escaped payload.
 std::vector<uint8_t> makeNal(uint8_t nalHeader, const std::vector<uint8_t>& rbsp);
+
+}  // namespace zv::h264

@@ -5,6 +5,8 @@
 #include "BitWriter.h"
 #include "CavlcTables.h"
 
+namespace zv::h264 {
+
 static void put(BitWriter& out, VlcCode code) { out.putBits(code.bits, code.length); }
 
 static void writeLevel(BitWriter& out, int levelCode, int suffixLength) {
@@ -75,3 +77,5 @@ int writeResidualBlock(BitWriter& out, const int16_t* coefficients, int count, i
     }
     return total;
 }
+
+}  // namespace zv::h264

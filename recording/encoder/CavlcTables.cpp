@@ -1,5 +1,7 @@
 #include "CavlcTables.h"
 
+namespace zv::h264 {
+
 namespace {
 
 // Codewords as bit strings, most significant bit first; "" where a combination cannot occur.
@@ -131,3 +133,5 @@ VlcCode runBeforeCode(int zerosLeft, int runBefore) {
 
 int interCbpCodeNum(int codedBlockPattern) { return kTables.interCodeNum[codedBlockPattern]; }
 int intraCbpCodeNum(int codedBlockPattern) { return kTables.intraCodeNum[codedBlockPattern]; }
+
+}  // namespace zv::h264

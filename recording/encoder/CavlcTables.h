@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace zv::h264 {
+
 // One variable-length codeword: the low `length` bits of `bits`. length 0 marks a combination that cannot occur.
 struct VlcCode {
     uint16_t bits = 0;
@@ -15,3 +17,5 @@ VlcCode runBeforeCode(int zerosLeft, int runBefore);
 // codeNum for coded_block_pattern of inter macroblocks (the inverse of the mapping table).
 int interCbpCodeNum(int codedBlockPattern);
 int intraCbpCodeNum(int codedBlockPattern);
+
+}  // namespace zv::h264

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <emmintrin.h>
 
+namespace zv::h264 {
+
 namespace {
 
 // BT.601 with 219/224 limited-range scaling, 15-bit fixed point (R, G, B).
@@ -108,3 +110,5 @@ void convertMacroblocks(const BgraFrame& frame, int mbY, int firstMb, int endMb,
         }
     }
 }
+
+}  // namespace zv::h264

@@ -4,6 +4,8 @@
 
 #include "Picture.h"
 
+namespace zv::h264 {
+
 // The frame as the recorder hands it over: rows bottom-up, 4 bytes per pixel (B, G, R, unused).
 struct BgraFrame {
     const uint8_t* pixels = nullptr;
@@ -19,3 +21,5 @@ void convertMacroblocks(const BgraFrame& frame, int mbY, int firstMb, int endMb,
 // Reference scalar conversion of one 2x2 pixel group, exposed for tests of the fast path.
 void convertQuadScalar(const uint8_t* topLeft, const uint8_t* topRight, const uint8_t* bottomLeft,
                        const uint8_t* bottomRight, uint8_t luma[4], uint8_t& u, uint8_t& v);
+
+}  // namespace zv::h264

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <emmintrin.h>
 
+namespace zv::h264 {
+
 namespace {
 
 bool samePixels(const uint8_t* a, const uint8_t* b, int pixels) {
@@ -53,3 +55,5 @@ void detectChangedMacroblocks(const BgraFrame& frame, std::vector<uint8_t>& prev
         }
     }
 }
+
+}  // namespace zv::h264

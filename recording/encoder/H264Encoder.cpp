@@ -14,6 +14,8 @@
 #include "Picture.h"
 #include "RateControl.h"
 
+namespace zv::h264 {
+
 namespace {
 
 constexpr int kMaxDimension = 8192;
@@ -254,3 +256,5 @@ void H264Encoder::encode(const uint8_t* bgraBottomUp, int64_t time100ns, Encoded
     s.referenceIndex ^= 1;
     std::swap(s.copiedLastFrame, s.copiedThisFrame);
 }
+
+}  // namespace zv::h264

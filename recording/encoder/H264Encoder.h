@@ -3,6 +3,8 @@
 #include <memory>
 #include <vector>
 
+namespace zv::h264 {
+
 struct H264EncoderConfig {
     int width = 0, height = 0;                    // even, >= 16; not necessarily multiples of 16 (use frame cropping)
     uint32_t bitrate = 4'000'000;                 // target bits per second (average)
@@ -42,3 +44,5 @@ private:
     friend const YuvPicture* lastReconstruction(const H264Encoder& encoder);
     std::unique_ptr<H264EncoderState> state_;
 };
+
+}  // namespace zv::h264

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace zv::h264 {
+
 // A gradient fitted to the row above and the column to the left; size 16 (luma) or 8 (chroma).
 static void predictPlane(const uint8_t* plane, int stride, int size, uint8_t* prediction) {
     const uint8_t* top = plane - stride;
@@ -87,3 +89,5 @@ void predictChroma8x8(const uint8_t* plane, int stride, bool leftAvailable, bool
         }
     }
 }
+
+}  // namespace zv::h264

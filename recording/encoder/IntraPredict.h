@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace zv::h264 {
+
 // Intra prediction modes as coded in the stream.
 enum LumaIntraMode : int { kLumaVertical = 0, kLumaHorizontal = 1, kLumaDc = 2, kLumaPlane = 3 };
 enum ChromaIntraMode : int { kChromaDc = 0, kChromaHorizontal = 1, kChromaVertical = 2, kChromaPlane = 3 };
@@ -11,3 +13,5 @@ void predictLuma16x16(const uint8_t* plane, int stride, bool leftAvailable, bool
                       uint8_t prediction[256]);
 void predictChroma8x8(const uint8_t* plane, int stride, bool leftAvailable, bool topAvailable, int mode,
                       uint8_t prediction[64]);
+
+}  // namespace zv::h264

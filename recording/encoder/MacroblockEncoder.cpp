@@ -10,6 +10,8 @@
 #include "IntraPredict.h"
 #include "Transform.h"
 
+namespace zv::h264 {
+
 namespace {
 
 // Coding order of the 16 luma blocks (8x8 quadrants, then 4x4 inside each) as raster positions.
@@ -428,3 +430,5 @@ void encodeIntraMacroblock(FrameCoding& f, int mbX, int mbY) {
     }
     reconstructChroma(f, p, predU, predV, chroma);
 }
+
+}  // namespace zv::h264

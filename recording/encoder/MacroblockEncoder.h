@@ -5,6 +5,8 @@
 #include "Motion.h"
 #include "Picture.h"
 
+namespace zv::h264 {
+
 class BitWriter;
 
 enum class MacroblockKind : uint8_t { Skip, Inter, Intra };
@@ -42,3 +44,5 @@ bool encodeInterMacroblock(FrameCoding& frame, int mbX, int mbY, MotionVector mv
 void encodeIntraMacroblock(FrameCoding& frame, int mbX, int mbY);
 // Cost of the best 16x16 intra mode (SAD plus a mode bias), for the inter/intra choice.
 int intraCost(const FrameCoding& frame, int mbX, int mbY);
+
+}  // namespace zv::h264

@@ -6,6 +6,8 @@
 
 #include "BitWriter.h"
 
+namespace zv::h264 {
+
 int sad16x16(const uint8_t* a, int strideA, const uint8_t* b, int strideB) {
     __m128i sum = _mm_setzero_si128();
     for (int y = 0; y < 16; ++y) {
@@ -126,3 +128,5 @@ void predictInter(const YuvPicture& reference, int mbX, int mbY, MotionVector mv
     predictChroma(reference.u, reference.chromaStride(), reference.height / 2, mbX, mbY, mv, cb);
     predictChroma(reference.v, reference.chromaStride(), reference.height / 2, mbX, mbY, mv, cr);
 }
+
+}  // namespace zv::h264

@@ -3,6 +3,8 @@
 
 #include "Picture.h"
 
+namespace zv::h264 {
+
 struct MotionVector {
     int16_t x = 0, y = 0;  // quarter samples
     bool operator==(const MotionVector&) const = default;
@@ -32,3 +34,5 @@ bool motionVectorInside(const YuvPicture& reference, int mbX, int mbY, MotionVec
 // Motion-compensated prediction (integer luma vector, eighth-sample chroma), packed 16x16 and 8x8 blocks.
 void predictInter(const YuvPicture& reference, int mbX, int mbY, MotionVector mv, uint8_t luma[256],
                   uint8_t cb[64], uint8_t cr[64]);
+
+}  // namespace zv::h264

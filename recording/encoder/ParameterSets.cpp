@@ -4,6 +4,8 @@
 
 #include <iterator>
 
+namespace zv::h264 {
+
 namespace {
 
 struct LevelLimits {
@@ -133,3 +135,5 @@ void writeSliceHeader(BitWriter& w, const SliceHeader& h) {
     // Deblocking off: screen edges stay sharp and it saves the filter pass on both sides.
     w.putUe(1);
 }
+
+}  // namespace zv::h264

@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace zv::h264 {
+
 class BitWriter;
 
 struct StreamLayout {
@@ -30,3 +32,5 @@ struct SliceHeader {
     int qp = 26;
 };
 void writeSliceHeader(BitWriter& out, const SliceHeader& header);
+
+}  // namespace zv::h264

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace zv::h264 {
+
 // A YUV 4:2:0 picture whose size is a whole number of macroblocks.
 struct YuvPicture {
     int width = 0;   // luma samples, multiple of 16
@@ -20,3 +22,5 @@ struct YuvPicture {
     uint8_t* lumaAt(int x, int yPos) { return y.data() + size_t(yPos) * width + x; }
     const uint8_t* lumaAt(int x, int yPos) const { return y.data() + size_t(yPos) * width + x; }
 };
+
+}  // namespace zv::h264

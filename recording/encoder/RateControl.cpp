@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace zv::h264 {
+
 namespace {
 constexpr double kFrameOverheadBits = 64;
 }
@@ -48,3 +50,5 @@ void RateController::commit(bool idr, int qp, double complexity, int64_t bits) {
     }
     if (!idr && complexity > 0) lastInterQp_ = qp;
 }
+
+}  // namespace zv::h264

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace zv::h264 {
+
 // Frame-level QP from a leaky bucket that drains at the target rate by timestamp, so any window of T seconds
 // carries at most bitrate * T + bucket bits. Bit cost is modelled as k * complexity / qstep per frame type.
 class RateController {
@@ -31,3 +33,5 @@ private:
 };
 
 double quantizerStep(int qp);
+
+}  // namespace zv::h264

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <emmintrin.h>
 
+namespace zv::h264 {
+
 const uint8_t kZigzag4x4[16] = {0, 1, 4, 8, 5, 2, 3, 6, 9, 12, 13, 10, 7, 11, 14, 15};
 
 namespace {
@@ -223,3 +225,5 @@ void inverseTransformAdd4x4(const int32_t c[16], const uint8_t* prediction, int 
         }
     }
 }
+
+}  // namespace zv::h264

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace zv::h264 {
+
 // 4x4 blocks are stored row by row (index y * 4 + x); "scan" arrays follow the zig-zag order.
 extern const uint8_t kZigzag4x4[16];  // scan position -> raster index
 
@@ -30,3 +32,5 @@ void inverseTransformAdd4x4(const int32_t coefficients[16], const uint8_t* predi
 
 // Chroma QP for a luma QP (no offset).
 int chromaQp(int qp);
+
+}  // namespace zv::h264

@@ -5,6 +5,8 @@
 
 #include "BitWriter.h"
 
+using namespace zv::h264;
+
 namespace {
 
 // Minimal reader for what the writer produces.

@@ -9,6 +9,8 @@
 #include "Cavlc.h"
 #include "CavlcTables.h"
 
+using namespace zv::h264;
+
 namespace {
 
 class Reader {

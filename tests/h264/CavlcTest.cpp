@@ -6,6 +6,8 @@
 #include "Cavlc.h"
 #include "CavlcTables.h"
 
+using namespace zv::h264;
+
 namespace {
 
 std::string text(VlcCode code) {

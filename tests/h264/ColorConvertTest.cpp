@@ -5,6 +5,8 @@
 #include "ColorConvert.h"
 #include "Picture.h"
 
+using namespace zv::h264;
+
 namespace {
 
 std::vector<uint8_t> solid(int width, int height, uint8_t r, uint8_t g, uint8_t b) {

@@ -10,6 +10,8 @@
 #include "H264Encoder.h"
 #include "Oracle.h"
 
+using namespace zv::h264;
+
 namespace {
 
 constexpr int64_t kFrame30 = 333'333;  // 100 ns units

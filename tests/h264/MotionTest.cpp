@@ -6,6 +6,8 @@
 #include "Motion.h"
 #include "Picture.h"
 
+using namespace zv::h264;
+
 namespace {
 
 // Structure without slopes: only a predictor can lead the search to the match.

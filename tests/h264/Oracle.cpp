@@ -10,6 +10,8 @@
 
 #include "ColorConvert.h"
 
+using namespace zv::h264;
+
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {

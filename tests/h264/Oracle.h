@@ -7,6 +7,8 @@
 
 #include "H264Encoder.h"
 
+using namespace zv::h264;
+
 struct TempDir {
     std::filesystem::path path;
     TempDir();

@@ -6,6 +6,8 @@
 
 #include "Transform.h"
 
+using namespace zv::h264;
+
 namespace {
 
 // Fine quantisation must bring a residual back to within a sample or two: catches sign, scale and

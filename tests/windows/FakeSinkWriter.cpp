@@ -1,6 +1,6 @@
 #include "FakeSinkWriter.h"
 
-#include "app/ComRef.h"
+#include "common/ComRef.h"
 
 #include <new>
 

@@ -8,6 +8,8 @@
 #include "H264Encoder.h"
 #include "Mp4Muxer.h"
 
+using namespace zv::h264;
+
 namespace {
 
 uint64_t secondsSince1904() {
