@@ -14,6 +14,8 @@
 #include "../update/UpdatePrompt.h"
 #include "../webcam/WebcamOverlay.h"
 
+#include "Version.h"
+
 #include <commctrl.h>
 
 namespace {
@@ -22,7 +24,7 @@ constexpr COLORREF kBackground = RGB(45, 45, 48);
 constexpr COLORREF kStatusText = RGB(79, 70, 229);
 constexpr COLORREF kLabelText = RGB(255, 255, 255);
 constexpr UINT WM_UPDATE_AVAILABLE = WM_APP + 100;
-constexpr wchar_t kFooterText[] = L"Zentrovia v1.0.0";
+constexpr wchar_t kFooterText[] = L"Zentrovia v" ZV_VERSION_TEXT;
 
 // The eleven pictures, in the order they are made.
 struct PictureSpec {
