@@ -1,3 +1,6 @@
 #include "AppState.h"
 
+
 AppState app;
+
+CaptureRegion FullScreenRegion() { return {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}; }

@@ -2,17 +2,42 @@
 // The application-wide record of the user-interface thread.
 #include <windows.h>
 
+#include "TrayIcon.h"
+#include "common/WinHandles.h"
+
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class Recorder;
-struct TrayIcon;
 
 struct CaptureRegion {
     int32_t x = 0;
     int32_t y = 0;
     int32_t width = 0;
     int32_t height = 0;
+};
+
+// The main window's GDI objects: made by its creation handler, released together by its
+// destruction in member order (fonts, then the brush, then the pictures).
+struct MainWindowGdi {
+    UniqueFont fontTitle;
+    UniqueFont fontNormal;
+    UniqueFont fontSemibold;
+    UniqueFont fontSmall;
+    UniqueFont fontStatus;
+    UniqueBrush backgroundBrush;
+    UniqueBitmap bmpRecord;
+    UniqueBitmap bmpPause;
+    UniqueBitmap bmpResume;
+    UniqueBitmap bmpStop;
+    UniqueBitmap bmpRegion;
+    UniqueBitmap bmpFullScreen;
+    UniqueBitmap bmpMicOn;
+    UniqueBitmap bmpMicOff;
+    UniqueBitmap bmpPauseDimmed;
+    UniqueBitmap bmpWebcamOn;
+    UniqueBitmap bmpWebcamDimmed;
 };
 
 struct AppState {
@@ -22,7 +47,7 @@ struct AppState {
     wchar_t titleText[100] = {};
     wchar_t className[100] = {};
     Recorder* recorder = nullptr;
-    TrayIcon* tray = nullptr;
+    std::unique_ptr<TrayIcon> tray;
 
     // recording inputs
     CaptureRegion selectedRegion;
@@ -52,24 +77,11 @@ struct AppState {
     HWND folderEdit = nullptr;
     HWND browseButton = nullptr;
     HWND statusLabel = nullptr;
-    HBRUSH backgroundBrush = nullptr;
-    HFONT fontTitle = nullptr;
-    HFONT fontNormal = nullptr;
-    HFONT fontSemibold = nullptr;
-    HFONT fontSmall = nullptr;
-    HFONT fontStatus = nullptr;
-    HBITMAP bmpRecord = nullptr;
-    HBITMAP bmpPause = nullptr;
-    HBITMAP bmpResume = nullptr;
-    HBITMAP bmpStop = nullptr;
-    HBITMAP bmpRegion = nullptr;
-    HBITMAP bmpFullScreen = nullptr;
-    HBITMAP bmpMicOn = nullptr;
-    HBITMAP bmpMicOff = nullptr;
-    HBITMAP bmpPauseDimmed = nullptr;
-    HBITMAP bmpWebcamOn = nullptr;
-    HBITMAP bmpWebcamDimmed = nullptr;
+    MainWindowGdi gdi;
     bool aboutClassRegistered = false;
 };
 
 extern AppState app;
+
+// The whole primary screen, the capture rectangle at start and after "Full screen".
+CaptureRegion FullScreenRegion();

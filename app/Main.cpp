@@ -1,5 +1,6 @@
 // Entry point: single instance, start-up, the message loop and the last steps of shutdown.
 #include "AppState.h"
+#include "common/WinHandles.h"
 #include "MainWindow.h"
 #include "MessageLoop.h"
 #include "../recording/Recorder.h"
@@ -31,10 +32,9 @@ void ShowAlreadyRunning(HINSTANCE instance) {
     helperClass.lpszClassName = L"_ZV_TopHelper";
     RegisterClassExW(&helperClass);
     // Never shown: a topmost owner so the message box comes to the front.
-    HWND helper = CreateWindowExW(WS_EX_TOPMOST, L"_ZV_TopHelper", L"", WS_POPUP, 0, 0, 0, 0, nullptr,
-                                  nullptr, instance, nullptr);
-    MessageBoxW(helper, kAlreadyRunningText, L"Zentrovia", MB_ICONINFORMATION);
-    if (helper) DestroyWindow(helper);
+    UniqueWindow helper(CreateWindowExW(WS_EX_TOPMOST, L"_ZV_TopHelper", L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                        nullptr, instance, nullptr));
+    MessageBoxW(helper.get(), kAlreadyRunningText, L"Zentrovia", MB_ICONINFORMATION);
 }
 
 std::wstring DefaultOutputFolder() {
@@ -76,7 +76,7 @@ BOOL InitInstance(HINSTANCE instance, int showCommand) {
     app.moduleInstance = instance;
     app.recorder = new Recorder();
     app.outputFolder = DefaultOutputFolder();
-    app.selectedRegion = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    app.selectedRegion = FullScreenRegion();
 
     HWND window = CreateWindowExW(0, app.className, app.titleText, kMainStyle, CW_USEDEFAULT, 0, kMainWidth,
                                   kMainHeight, nullptr, nullptr, instance, nullptr);
@@ -85,17 +85,16 @@ BOOL InitInstance(HINSTANCE instance, int showCommand) {
     UpdateWindow(window);
     app.mainWindow = window;
 
-    if (HANDLE thread = CreateThread(nullptr, 0, UpdateCheckThread, nullptr, 0, nullptr))
-        CloseHandle(thread);  // nothing waits for it
+    // Nothing waits for the check: its handle is closed on the way out.
+    UniqueKernelHandle checkThread(CreateThread(nullptr, 0, UpdateCheckThread, nullptr, 0, nullptr));
     return TRUE;
 }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-    // Held for the whole life of the process; the name frees itself when the process ends.
-    HANDLE mutex = CreateMutexW(nullptr, TRUE, kMutexName);
+    // Held for the whole life of the process.
+    UniqueKernelHandle mutex(CreateMutexW(nullptr, TRUE, kMutexName));
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
         ShowAlreadyRunning(instance);
-        if (mutex) CloseHandle(mutex);
         return 0;
     }
 

@@ -3,6 +3,7 @@
 
 #include "AppState.h"
 #include "StatusDisplay.h"
+#include "images/ButtonImage.h"
 #include "../recording/Recorder.h"
 #include "../recording/RecordingName.h"
 #include "../resources/resource.h"
@@ -60,7 +61,7 @@ void OnPause(HWND window) {
 
 void OnFullScreen(HWND window) {
     if (!RecorderReady()) return;
-    app.selectedRegion = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    app.selectedRegion = FullScreenRegion();
     RefreshRecordingUi(window);
 }
 
@@ -70,8 +71,7 @@ void OnRegion(HWND) {
 
 void OnMicrophone(HWND) {
     app.microphoneOn = !app.microphoneOn;
-    HBITMAP picture = app.microphoneOn ? app.bmpMicOn : app.bmpMicOff;
-    SendMessageW(app.microphoneButton, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture));
+    SetButtonPicture(app.microphoneButton, (app.microphoneOn ? app.gdi.bmpMicOn : app.gdi.bmpMicOff).get());
 }
 
 void OnBrowse(HWND window) {

@@ -28,43 +28,43 @@ constexpr wchar_t kFooterText[] = L"Zentrovia v" ZV_VERSION_TEXT;
 
 // The eleven pictures, in the order they are made.
 struct PictureSpec {
-    HBITMAP AppState::*field;
+    UniqueBitmap MainWindowGdi::*field;
     WORD resource;
     float opacity;
 };
 constexpr PictureSpec kPictures[] = {
-    {&AppState::bmpRecord, IDP_RECORD, 1.0f},         {&AppState::bmpPause, IDP_PAUSE, 1.0f},
-    {&AppState::bmpResume, IDP_RESUME, 1.0f},         {&AppState::bmpStop, IDP_STOP, 1.0f},
-    {&AppState::bmpRegion, IDP_REGION, 1.0f},         {&AppState::bmpFullScreen, IDP_FULLSCREEN, 1.0f},
-    {&AppState::bmpMicOn, IDP_MIC_ON, 1.0f},          {&AppState::bmpMicOff, IDP_MIC_OFF, 1.0f},
-    {&AppState::bmpPauseDimmed, IDP_PAUSE, 0.3f},     {&AppState::bmpWebcamOn, IDP_WEBCAM, 1.0f},
-    {&AppState::bmpWebcamDimmed, IDP_WEBCAM, 0.3f},
+    {&MainWindowGdi::bmpRecord, IDP_RECORD, 1.0f},         {&MainWindowGdi::bmpPause, IDP_PAUSE, 1.0f},
+    {&MainWindowGdi::bmpResume, IDP_RESUME, 1.0f},         {&MainWindowGdi::bmpStop, IDP_STOP, 1.0f},
+    {&MainWindowGdi::bmpRegion, IDP_REGION, 1.0f},         {&MainWindowGdi::bmpFullScreen, IDP_FULLSCREEN, 1.0f},
+    {&MainWindowGdi::bmpMicOn, IDP_MIC_ON, 1.0f},          {&MainWindowGdi::bmpMicOff, IDP_MIC_OFF, 1.0f},
+    {&MainWindowGdi::bmpPauseDimmed, IDP_PAUSE, 0.3f},     {&MainWindowGdi::bmpWebcamOn, IDP_WEBCAM, 1.0f},
+    {&MainWindowGdi::bmpWebcamDimmed, IDP_WEBCAM, 0.3f},
 };
 
 struct FontSpec {
-    HFONT AppState::*field;
+    UniqueFont MainWindowGdi::*field;
     int height;
     int weight;
 };
-constexpr FontSpec kFontTitle{&AppState::fontTitle, 24, FW_BOLD};
-constexpr FontSpec kFontNormal{&AppState::fontNormal, 14, FW_NORMAL};
-constexpr FontSpec kFontSemibold{&AppState::fontSemibold, 14, FW_SEMIBOLD};
-constexpr FontSpec kFontSmall{&AppState::fontSmall, 12, FW_NORMAL};
-constexpr FontSpec kFontStatus{&AppState::fontStatus, 22, FW_BOLD};
+constexpr FontSpec kFontTitle{&MainWindowGdi::fontTitle, 24, FW_BOLD};
+constexpr FontSpec kFontNormal{&MainWindowGdi::fontNormal, 14, FW_NORMAL};
+constexpr FontSpec kFontSemibold{&MainWindowGdi::fontSemibold, 14, FW_SEMIBOLD};
+constexpr FontSpec kFontSmall{&MainWindowGdi::fontSmall, 12, FW_NORMAL};
+constexpr FontSpec kFontStatus{&MainWindowGdi::fontStatus, 22, FW_BOLD};
 
 // The six image buttons, left to right along the strip.
 struct ImageButtonSpec {
     HWND AppState::*field;
     int id;
-    HBITMAP AppState::*picture;
+    UniqueBitmap MainWindowGdi::*picture;
 };
 constexpr ImageButtonSpec kImageButtons[] = {
-    {&AppState::recordButton, IDC_RECORD, &AppState::bmpRecord},
-    {&AppState::pauseButton, IDC_PAUSE, &AppState::bmpPause},
-    {&AppState::fullScreenButton, IDC_FULLSCREEN, &AppState::bmpFullScreen},
-    {&AppState::regionButton, IDC_REGION, &AppState::bmpRegion},
-    {&AppState::microphoneButton, IDC_MICROPHONE, &AppState::bmpMicOn},
-    {&AppState::webcamButton, IDC_WEBCAM, &AppState::bmpWebcamDimmed},
+    {&AppState::recordButton, IDC_RECORD, &MainWindowGdi::bmpRecord},
+    {&AppState::pauseButton, IDC_PAUSE, &MainWindowGdi::bmpPause},
+    {&AppState::fullScreenButton, IDC_FULLSCREEN, &MainWindowGdi::bmpFullScreen},
+    {&AppState::regionButton, IDC_REGION, &MainWindowGdi::bmpRegion},
+    {&AppState::microphoneButton, IDC_MICROPHONE, &MainWindowGdi::bmpMicOn},
+    {&AppState::webcamButton, IDC_WEBCAM, &MainWindowGdi::bmpWebcamDimmed},
 };
 constexpr int kImageButtonCount = sizeof(kImageButtons) / sizeof(kImageButtons[0]);
 constexpr int kImageButtonY = 60;
@@ -77,30 +77,29 @@ struct ControlSpec {
     int id;
     int x, y, width, height;
     DWORD style;
-    HFONT AppState::*font;
+    UniqueFont MainWindowGdi::*font;
     HWND AppState::*field;  // null when the window is not kept
 };
 constexpr ControlSpec kTitleLabel{L"STATIC", L"Zentrovia", 0, 0, 10, 500, 32,
-                                  WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE, &AppState::fontTitle, nullptr};
+                                  WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE, &MainWindowGdi::fontTitle, nullptr};
 constexpr ControlSpec kFolderCaption{L"STATIC", L"Output Folder:", 0, 30, 130, 100, 20, WS_CHILD | WS_VISIBLE,
-                                     &AppState::fontNormal, nullptr};
+                                     &MainWindowGdi::fontNormal, nullptr};
 constexpr ControlSpec kFolderEdit{L"EDIT", nullptr, IDC_FOLDER, 130, 128, 280, 24,
                                   WS_CHILD | WS_VISIBLE | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL,
-                                  &AppState::fontNormal, &AppState::folderEdit};
+                                  &MainWindowGdi::fontNormal, &AppState::folderEdit};
 constexpr ControlSpec kBrowseButton{L"BUTTON", L"Browse...", IDC_BROWSE, 420, 128, 70, 24,
-                                    WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, &AppState::fontNormal,
+                                    WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, &MainWindowGdi::fontNormal,
                                     &AppState::browseButton};
 constexpr ControlSpec kStatusLabel{L"STATIC", L"Ready to Record", IDC_STATUS, 0, 170, 500, 30,
-                                   WS_CHILD | WS_VISIBLE | SS_CENTER, &AppState::fontStatus, &AppState::statusLabel};
+                                   WS_CHILD | WS_VISIBLE | SS_CENTER, &MainWindowGdi::fontStatus, &AppState::statusLabel};
 constexpr ControlSpec kFooterLabel{L"STATIC", kFooterText, 0, 0, 205, 500, 18, WS_CHILD | WS_VISIBLE | SS_CENTER,
-                                   &AppState::fontSmall, nullptr};
+                                   &MainWindowGdi::fontSmall, nullptr};
 
-HFONT MakeFont(const FontSpec& entry) {
-    HFONT font = CreateFontW(entry.height, 0, 0, 0, entry.weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                             L"Segoe UI");
-    app.*entry.field = font;
-    return font;
+void MakeFont(const FontSpec& entry) {
+    (app.gdi.*entry.field)
+        .reset(CreateFontW(entry.height, 0, 0, 0, entry.weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                           L"Segoe UI"));
 }
 
 HWND MakeControl(HWND parent, const ControlSpec& entry) {
@@ -108,7 +107,7 @@ HWND MakeControl(HWND parent, const ControlSpec& entry) {
     HWND control = CreateWindowExW(0, entry.className, text, entry.style, entry.x, entry.y, entry.width, entry.height,
                                    parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(entry.id)),
                                    app.moduleInstance, nullptr);
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(app.*entry.font), TRUE);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>((app.gdi.*entry.font).get()), TRUE);
     if (entry.field) app.*entry.field = control;
     return control;
 }
@@ -121,7 +120,7 @@ void MakeImageButtons(HWND parent) {
                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(entry.id)), app.moduleInstance,
                                       nullptr);
         app.*entry.field = button;
-        attachButtonImage(button, app.*entry.picture);
+        attachButtonImage(button, (app.gdi.*entry.picture).get());
     }
 }
 
@@ -138,8 +137,8 @@ void ExtendFileMenu(HWND window) {
 void OnCreate(HWND window) {
     InitCommonControls();
     for (const PictureSpec& picture : kPictures)
-        app.*picture.field = makeButtonImage(picture.resource, picture.opacity);
-    app.backgroundBrush = CreateSolidBrush(kBackground);
+        (app.gdi.*picture.field).reset(makeButtonImage(picture.resource, picture.opacity));
+    app.gdi.backgroundBrush.reset(CreateSolidBrush(kBackground));
     MakeFont(kFontTitle);
     MakeFont(kFontNormal);
     MakeFont(kFontSemibold);
@@ -158,22 +157,10 @@ void OnCreate(HWND window) {
     RefreshRecordingUi(window);
 }
 
-template <typename T>
-void DeleteGdiField(T AppState::*field) {
-    if (app.*field) DeleteObject(app.*field);
-    app.*field = nullptr;
-}
-
 void OnDestroy(HWND window) {
     KillTimer(window, TIMER_DURATION);
     DestroyTrayIcon();
-    DeleteGdiField(&AppState::fontTitle);
-    DeleteGdiField(&AppState::fontNormal);
-    DeleteGdiField(&AppState::fontSemibold);
-    DeleteGdiField(&AppState::fontSmall);
-    DeleteGdiField(&AppState::fontStatus);
-    DeleteGdiField(&AppState::backgroundBrush);
-    for (const PictureSpec& picture : kPictures) DeleteGdiField(picture.field);
+    app.gdi = MainWindowGdi{};  // fonts, brush, pictures, in that order
     CloseWebcamOverlay();
     if (app.recorder) {
         app.recorder->stop();
@@ -187,14 +174,14 @@ void OnDestroy(HWND window) {
 LRESULT OnEraseBackground(HWND window, HDC dc) {
     RECT client;
     GetClientRect(window, &client);
-    FillRect(dc, &client, app.backgroundBrush);
+    FillRect(dc, &client, app.gdi.backgroundBrush.get());
     return 1;
 }
 
 LRESULT OnControlColour(HWND control, HDC dc) {
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, control == app.statusLabel ? kStatusText : kLabelText);
-    return reinterpret_cast<LRESULT>(app.backgroundBrush);
+    return reinterpret_cast<LRESULT>(app.gdi.backgroundBrush.get());
 }
 
 }  // namespace
@@ -234,7 +221,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CTLCOLORSTATIC:
         return OnControlColour(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam));
     case WM_CTLCOLORBTN:
-        return reinterpret_cast<LRESULT>(app.backgroundBrush);
+        return reinterpret_cast<LRESULT>(app.gdi.backgroundBrush.get());
     case WM_TRAYICON:
         return HandleTrayMessage(lParam);
     case WM_UPDATE_AVAILABLE:

@@ -3,6 +3,7 @@
 #include "AppState.h"
 #include "DurationText.h"
 #include "TrayIcon.h"
+#include "images/ButtonImage.h"
 #include "../recording/Recorder.h"
 #include "../resources/resource.h"
 
@@ -11,25 +12,22 @@ namespace {
 constexpr UINT kDurationPeriodMs = 1000;
 constexpr wchar_t kRecordingPrefix[] = L"Recording: ";
 
-void SetButtonPicture(HWND button, HBITMAP picture) {
-    if (picture) SendMessageW(button, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture));
-}
-
 }  // namespace
 
 void RefreshRecordingUi(HWND mainWindow) {
     if (!app.recorder) return;
     const auto state = static_cast<RecorderState>(app.recorder->state.load());
-    SetButtonPicture(app.recordButton, state == Ready ? app.bmpRecord : app.bmpStop);
-    SetButtonPicture(app.pauseButton, state == Ready    ? app.bmpPauseDimmed
-                                      : state == Paused ? app.bmpResume
-                                                        : app.bmpPause);
+    const MainWindowGdi& gdi = app.gdi;
+    SetButtonPicture(app.recordButton, (state == Ready ? gdi.bmpRecord : gdi.bmpStop).get());
+    SetButtonPicture(app.pauseButton, (state == Ready    ? gdi.bmpPauseDimmed
+                                       : state == Paused ? gdi.bmpResume
+                                                         : gdi.bmpPause).get());
     EnableWindow(app.microphoneButton, TRUE);
     EnableWindow(app.browseButton, state == Ready);
     EnableWindow(app.folderEdit, state == Ready);
 
     std::wstring status;
-    const wchar_t* tip = L"Zentrovia - Ready";
+    const wchar_t* tip = kTrayTipReady;
     if (state == Recording) {
         if (app.durationStartTick == 0) {
             app.durationStartTick = GetTickCount();
@@ -43,7 +41,7 @@ void RefreshRecordingUi(HWND mainWindow) {
         const uint32_t elapsed = ElapsedRecordingMs(GetTickCount(), app.durationStartTick, app.durationPausedMs);
         app.recordingText = kRecordingPrefix + FormatDuration(elapsed);
         status = app.recordingText;
-        tip = L"Zentrovia - Recording";
+        tip = kTrayTipRecording;
     } else if (state == Paused) {
         if (app.durationPauseTick == 0) app.durationPauseTick = GetTickCount();
         KillTimer(mainWindow, TIMER_DURATION);
@@ -55,7 +53,7 @@ void RefreshRecordingUi(HWND mainWindow) {
         } else {
             status = L"Recording Paused";
         }
-        tip = L"Zentrovia - Paused";
+        tip = kTrayTipPaused;
     } else {
         KillTimer(mainWindow, TIMER_DURATION);
         app.durationStartTick = 0;

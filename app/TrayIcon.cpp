@@ -30,22 +30,22 @@ constexpr TrayMenuItem kTrayMenu[] = {
 }  // namespace
 
 void CreateTrayIcon(HWND owner) {
-    auto* tray = new TrayIcon{};
-    app.tray = tray;
-    tray->owner = owner;
-    NOTIFYICONDATAW& d = tray->data;
+    app.tray = std::make_unique<TrayIcon>();
+    TrayIcon& tray = *app.tray;
+    tray.owner = owner;
+    NOTIFYICONDATAW& d = tray.data;
     d.cbSize = sizeof(NOTIFYICONDATAW);
     d.hWnd = owner;
     d.uID = kTrayIconId;
     d.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     d.uCallbackMessage = WM_TRAYICON;
     d.hIcon = LoadIconW(app.moduleInstance, MAKEINTRESOURCEW(IDI_ZENTROVIA));
-    wcscpy_s(d.szTip, 128, L"Zentrovia - Ready");
-    tray->added = Shell_NotifyIconW(NIM_ADD, &d) != FALSE;
+    wcscpy_s(d.szTip, 128, kTrayTipReady);
+    tray.added = Shell_NotifyIconW(NIM_ADD, &d) != FALSE;
 
-    tray->menu = CreatePopupMenu();
-    if (!tray->menu) return;
-    for (const TrayMenuItem& item : kTrayMenu) AppendMenuW(tray->menu, item.flags, item.id, item.text);
+    tray.menu.reset(CreatePopupMenu());
+    if (!tray.menu) return;
+    for (const TrayMenuItem& item : kTrayMenu) AppendMenuW(tray.menu.get(), item.flags, item.id, item.text);
 }
 
 void SetTrayTip(TrayIcon& tray, const wchar_t* tip) {
@@ -57,11 +57,11 @@ void SetTrayTip(TrayIcon& tray, const wchar_t* tip) {
 
 void SetTrayDuration(TrayIcon& tray, const wchar_t* text) {
     if (!tray.menu) return;
-    ModifyMenuW(tray.menu, kDurationPosition, MF_BYPOSITION | MF_GRAYED, 0, text);
+    ModifyMenuW(tray.menu.get(), kDurationPosition, MF_BYPOSITION | MF_GRAYED, 0, text);
 }
 
 LRESULT HandleTrayMessage(LPARAM mouseMessage) {
-    TrayIcon* tray = app.tray;
+    TrayIcon* tray = app.tray.get();
     if (!tray) return 0;
     if (mouseMessage == WM_RBUTTONUP) {
         if (!tray->menu) return 0;
@@ -69,7 +69,7 @@ LRESULT HandleTrayMessage(LPARAM mouseMessage) {
         GetCursorPos(&cursor);
         // Foreground first, or the menu would not close when the user clicks elsewhere.
         SetForegroundWindow(tray->owner);
-        TrackPopupMenu(tray->menu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, tray->owner, nullptr);
+        TrackPopupMenu(tray->menu.get(), TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, tray->owner, nullptr);
         PostMessageW(tray->owner, WM_NULL, 0, 0);
     } else if (mouseMessage == WM_LBUTTONDBLCLK) {
         ShowWindow(tray->owner, SW_RESTORE);
@@ -79,16 +79,8 @@ LRESULT HandleTrayMessage(LPARAM mouseMessage) {
 }
 
 void DestroyTrayIcon() {
-    TrayIcon* tray = app.tray;
-    if (!tray) return;
-    if (tray->added) {
-        Shell_NotifyIconW(NIM_DELETE, &tray->data);
-        tray->added = false;
-    }
-    if (tray->menu) {
-        DestroyMenu(tray->menu);
-        tray->menu = nullptr;
-    }
-    delete tray;
-    app.tray = nullptr;
+    if (!app.tray) return;
+    // The shell lets go of the icon before the record (and its menu) goes.
+    if (app.tray->added) Shell_NotifyIconW(NIM_DELETE, &app.tray->data);
+    app.tray.reset();
 }

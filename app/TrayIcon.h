@@ -3,16 +3,22 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "common/WinHandles.h"
+
 constexpr UINT WM_TRAYICON = WM_USER + 1;
 
+constexpr wchar_t kTrayTipReady[] = L"Zentrovia - Ready";
+constexpr wchar_t kTrayTipRecording[] = L"Zentrovia - Recording";
+constexpr wchar_t kTrayTipPaused[] = L"Zentrovia - Paused";
+
 struct TrayIcon {
-    NOTIFYICONDATAW data;
-    HWND owner;
-    HMENU menu;
-    bool added;
+    NOTIFYICONDATAW data{};
+    HWND owner = nullptr;
+    UniqueMenu menu;
+    bool added = false;
 };
 
-// Creates the icon (tip "Zentrovia - Ready") and the menu, stored in app.tray.
+// Creates the icon (tip kTrayTipReady) and the menu, stored in app.tray.
 void CreateTrayIcon(HWND owner);
 // Shows a new tip when the icon was added.
 void SetTrayTip(TrayIcon& tray, const wchar_t* tip);

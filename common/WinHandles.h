@@ -36,7 +36,6 @@ namespace handle_close {
 inline void Kernel(HANDLE h) { ::CloseHandle(h); }
 inline void Gdi(HGDIOBJ h) { ::DeleteObject(h); }
 inline void Dc(HDC h) { ::DeleteDC(h); }
-inline void Icon(HICON h) { ::DestroyIcon(h); }
 inline void Menu(HMENU h) { ::DestroyMenu(h); }
 inline void Window(HWND h) { ::DestroyWindow(h); }
 inline void Global(HGLOBAL h) { ::GlobalFree(h); }
@@ -48,7 +47,6 @@ using UniqueBrush = UniqueHandle<HBRUSH, handle_close::Gdi>;
 using UniqueFont = UniqueHandle<HFONT, handle_close::Gdi>;
 using UniquePen = UniqueHandle<HPEN, handle_close::Gdi>;
 using UniqueMemoryDc = UniqueHandle<HDC, handle_close::Dc>;
-using UniqueIcon = UniqueHandle<HICON, handle_close::Icon>;
 using UniqueMenu = UniqueHandle<HMENU, handle_close::Menu>;
 using UniqueWindow = UniqueHandle<HWND, handle_close::Window>;
 using UniqueGlobal = UniqueHandle<HGLOBAL, handle_close::Global>;

@@ -1,4 +1,5 @@
 #include "BuiltInSinkWriter.h"
+#include "RecordingFormat.h"
 
 #include "common/ComRef.h"
 #include "common/Result.h"
@@ -55,7 +56,7 @@ public:
         ZV_RETURN_IF_FAILED(CheckSubtype(type, MFVideoFormat_H264));
         ZV_RETURN_IF_FAILED(ReadFrameSize(type, output_));
         if (FAILED(type->GetUINT32(MF_MT_AVG_BITRATE, &output_.bitrate)) || output_.bitrate == 0)
-            output_.bitrate = 4'000'000;
+            output_.bitrate = kTargetBitrate;
         streamAdded_ = true;
         *index = 0;
         return S_OK;

@@ -4,12 +4,12 @@
 // stopRequested, pauseStartMs, currentPauseMs, totalPausedMs, pauseLock); `Env` supplies
 // nowMs(), sleepMs(ms) and grab(sampleTime100ns).
 #include "RecorderState.h"
+#include "RecordingFormat.h"
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 
-constexpr int64_t kFrameGridMs = 33;
 constexpr int64_t kIdleSleepMs = 10;
 constexpr int64_t kTicksPerMs = 10'000;  // sample times are in 100 ns units
 

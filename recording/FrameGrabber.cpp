@@ -1,6 +1,7 @@
 // One video frame: the capture rectangle copied from the screen, the cursor drawn in, the
 // pixels read back bottom-up and written as one timed sample.
 #include "Recorder.h"
+#include "RecordingFormat.h"
 
 #include "common/Result.h"
 
@@ -9,8 +10,6 @@
 #include <memory>
 
 namespace {
-
-constexpr LONGLONG kFrameDuration = 333'333;  // 1/30 s in 100 ns units, rounded down
 
 // Draws the cursor with its hot spot on the pointer when the hot spot lies inside the frame.
 void DrawCursor(HDC target, int32_t originX, int32_t originY, int32_t width, int32_t height) {
@@ -41,7 +40,7 @@ HRESULT WriteFrameSample(Recorder& r, const BYTE* pixels, DWORD length, int64_t 
     ZV_RETURN_IF_FAILED(MFCreateSample(sample.put()));
     ZV_RETURN_IF_FAILED(sample->AddBuffer(buffer.get()));
     ZV_RETURN_IF_FAILED(sample->SetSampleTime(sampleTime));
-    ZV_RETURN_IF_FAILED(sample->SetSampleDuration(kFrameDuration));
+    ZV_RETURN_IF_FAILED(sample->SetSampleDuration(kFrameDuration100ns));
     std::lock_guard<std::mutex> guard(r.writerLock);
     // stop() takes the writer away once it stops waiting for us; then the frame is dropped.
     if (!r.sinkWriter) return MF_E_SHUTDOWN;

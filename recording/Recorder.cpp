@@ -1,14 +1,14 @@
 #include "Recorder.h"
 
+#include "RecordingFormat.h"
 #include "SinkWriterFactory.h"
 #include "common/Result.h"
 
 
 namespace {
 
-constexpr UINT32 kAverageBitrate = 4'000'000;
 constexpr int kLateWorkerChecks = 1000;  // 10 s
-constexpr UINT64 kFrameRate30 = (UINT64{30} << 32) | 1;
+constexpr UINT64 kFrameRate = (UINT64{kFramesPerSecond} << 32) | 1;
 constexpr UINT64 kSquarePixels = (UINT64{1} << 32) | 1;
 
 UINT64 PackFrameSize(int32_t width, int32_t height) {
@@ -19,7 +19,7 @@ UINT64 PackFrameSize(int32_t width, int32_t height) {
 HRESULT SetFrameGeometry(IMFMediaType* type, int32_t width, int32_t height) {
     ZV_RETURN_IF_FAILED(type->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive));
     ZV_RETURN_IF_FAILED(type->SetUINT64(MF_MT_FRAME_SIZE, PackFrameSize(width, height)));
-    ZV_RETURN_IF_FAILED(type->SetUINT64(MF_MT_FRAME_RATE, kFrameRate30));
+    ZV_RETURN_IF_FAILED(type->SetUINT64(MF_MT_FRAME_RATE, kFrameRate));
     return type->SetUINT64(MF_MT_PIXEL_ASPECT_RATIO, kSquarePixels);
 }
 
@@ -31,7 +31,7 @@ HRESULT MakeVideoType(const GUID& subtype, ComRef<IMFMediaType>& type) {
 
 HRESULT MakeOutputType(int32_t width, int32_t height, ComRef<IMFMediaType>& type) {
     ZV_RETURN_IF_FAILED(MakeVideoType(MFVideoFormat_H264, type));
-    ZV_RETURN_IF_FAILED(type->SetUINT32(MF_MT_AVG_BITRATE, kAverageBitrate));
+    ZV_RETURN_IF_FAILED(type->SetUINT32(MF_MT_AVG_BITRATE, kTargetBitrate));
     return SetFrameGeometry(type.get(), width, height);
 }
 

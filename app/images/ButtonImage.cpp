@@ -95,8 +95,12 @@ HBITMAP makeButtonImage(WORD resourceId, float opacity) {
     return picture;
 }
 
-void attachButtonImage(HWND button, HBITMAP picture) {
+void SetButtonPicture(HWND button, HBITMAP picture) {
     if (picture) SendMessageW(button, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture));
+}
+
+void attachButtonImage(HWND button, HBITMAP picture) {
+    SetButtonPicture(button, picture);
     HRGN region = CreateRoundRectRgn(0, 0, kRegionSize, kRegionSize, kRegionCorner, kRegionCorner);
     // The system owns the region once it is set; only a refused one is ours to delete.
     if (region && !SetWindowRgn(button, region, TRUE)) DeleteObject(region);

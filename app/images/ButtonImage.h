@@ -7,3 +7,5 @@
 HBITMAP makeButtonImage(WORD resourceId, float opacity);
 // Sets the picture (when there is one) and gives the button its rounded region.
 void attachButtonImage(HWND button, HBITMAP picture);
+// Shows another picture on an image button; a missing picture leaves the current one.
+void SetButtonPicture(HWND button, HBITMAP picture);

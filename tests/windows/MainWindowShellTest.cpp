@@ -23,7 +23,7 @@ std::wstring Text(HWND window) {
 
 std::wstring TrayMenuLine(int position) {
     wchar_t text[64] = {};
-    GetMenuStringW(app.tray->menu, position, text, 64, MF_BYPOSITION);
+    GetMenuStringW(app.tray->menu.get(), position, text, 64, MF_BYPOSITION);
     return text;
 }
 
@@ -61,16 +61,16 @@ protected:
 };
 
 TEST_F(MainWindowShell, CreationBuildsPicturesControlsMenuAndTray) {
-    const HBITMAP AppState::*pictures[] = {&AppState::bmpRecord,  &AppState::bmpPause,       &AppState::bmpResume,
-                                           &AppState::bmpStop,    &AppState::bmpRegion,      &AppState::bmpFullScreen,
-                                           &AppState::bmpMicOn,   &AppState::bmpMicOff,      &AppState::bmpPauseDimmed,
-                                           &AppState::bmpWebcamOn, &AppState::bmpWebcamDimmed};
-    for (auto picture : pictures) EXPECT_NE(app.*picture, nullptr);
+    const UniqueBitmap MainWindowGdi::*pictures[] = {&MainWindowGdi::bmpRecord,  &MainWindowGdi::bmpPause,       &MainWindowGdi::bmpResume,
+                                           &MainWindowGdi::bmpStop,    &MainWindowGdi::bmpRegion,      &MainWindowGdi::bmpFullScreen,
+                                           &MainWindowGdi::bmpMicOn,   &MainWindowGdi::bmpMicOff,      &MainWindowGdi::bmpPauseDimmed,
+                                           &MainWindowGdi::bmpWebcamOn, &MainWindowGdi::bmpWebcamDimmed};
+    for (auto picture : pictures) EXPECT_TRUE(app.gdi.*picture);
     EXPECT_EQ(Text(app.statusLabel), L"Ready to Record");
     EXPECT_EQ(Text(app.folderEdit), app.outputFolder);
-    EXPECT_EQ(ButtonPicture(app.recordButton), app.bmpRecord);
-    EXPECT_EQ(ButtonPicture(app.pauseButton), app.bmpPauseDimmed);
-    EXPECT_EQ(ButtonPicture(app.webcamButton), app.bmpWebcamDimmed);
+    EXPECT_EQ(ButtonPicture(app.recordButton), app.gdi.bmpRecord.get());
+    EXPECT_EQ(ButtonPicture(app.pauseButton), app.gdi.bmpPauseDimmed.get());
+    EXPECT_EQ(ButtonPicture(app.webcamButton), app.gdi.bmpWebcamDimmed.get());
     EXPECT_NE(GetFileAttributesW(app.outputFolder.c_str()), INVALID_FILE_ATTRIBUTES) << "folder created";
     // "General Settings...", a separator, then "E&xit".
     HMENU file = GetSubMenu(GetMenu(window_), 0);
@@ -78,10 +78,10 @@ TEST_F(MainWindowShell, CreationBuildsPicturesControlsMenuAndTray) {
     EXPECT_EQ(GetMenuItemID(file, 0), UINT(IDM_SETTINGS));
     EXPECT_EQ(GetMenuItemID(file, 2), UINT(IDM_EXIT));
     ASSERT_NE(app.tray, nullptr);
-    ASSERT_NE(app.tray->menu, nullptr);
-    EXPECT_EQ(GetMenuItemCount(app.tray->menu), 6);
+    ASSERT_NE(app.tray->menu.get(), nullptr);
+    EXPECT_EQ(GetMenuItemCount(app.tray->menu.get()), 6);
     EXPECT_EQ(TrayMenuLine(3), L"Duration: 00:00:00");
-    EXPECT_EQ(GetMenuState(app.tray->menu, 3, MF_BYPOSITION) & MF_GRAYED, UINT(MF_GRAYED));
+    EXPECT_EQ(GetMenuState(app.tray->menu.get(), 3, MF_BYPOSITION) & MF_GRAYED, UINT(MF_GRAYED));
     EXPECT_TRUE(app.tray->added) << "the notification area took the icon";
     EXPECT_EQ(std::wstring(app.tray->data.szTip), L"Zentrovia - Ready");
     EXPECT_EQ(app.tray->data.uCallbackMessage, UINT(WM_TRAYICON));
@@ -91,8 +91,8 @@ TEST_F(MainWindowShell, CreationBuildsPicturesControlsMenuAndTray) {
 TEST_F(MainWindowShell, StatusFollowsTheRecordingAndLeavesPausesOut) {
     setState(Recording);
     EXPECT_EQ(Text(app.statusLabel), L"Recording: 00:00:00");
-    EXPECT_EQ(ButtonPicture(app.recordButton), app.bmpStop);
-    EXPECT_EQ(ButtonPicture(app.pauseButton), app.bmpPause);
+    EXPECT_EQ(ButtonPicture(app.recordButton), app.gdi.bmpStop.get());
+    EXPECT_EQ(ButtonPicture(app.pauseButton), app.gdi.bmpPause.get());
     EXPECT_FALSE(IsWindowEnabled(app.browseButton));
     EXPECT_FALSE(IsWindowEnabled(app.folderEdit));
     EXPECT_TRUE(IsWindowEnabled(app.microphoneButton));
@@ -106,8 +106,8 @@ TEST_F(MainWindowShell, StatusFollowsTheRecordingAndLeavesPausesOut) {
     EXPECT_EQ(TrayMenuLine(3), L"Duration: 00:00:10");
     setState(Paused);
     EXPECT_EQ(Text(app.statusLabel), L"Recording: 00:00:10");
-    EXPECT_EQ(ButtonPicture(app.pauseButton), app.bmpResume);
-    EXPECT_EQ(ButtonPicture(app.recordButton), app.bmpStop);
+    EXPECT_EQ(ButtonPicture(app.pauseButton), app.gdi.bmpResume.get());
+    EXPECT_EQ(ButtonPicture(app.recordButton), app.gdi.bmpStop.get());
     EXPECT_EQ(std::wstring(app.tray->data.szTip), L"Zentrovia - Paused");
     const uint32_t pauseTick = app.durationPauseTick;
     EXPECT_NE(pauseTick, 0u);
@@ -128,7 +128,7 @@ TEST_F(MainWindowShell, StatusFollowsTheRecordingAndLeavesPausesOut) {
     EXPECT_EQ(app.durationStartTick, 0u);
     EXPECT_EQ(app.durationPausedMs, 0u);
     EXPECT_TRUE(IsWindowEnabled(app.browseButton));
-    EXPECT_EQ(ButtonPicture(app.pauseButton), app.bmpPauseDimmed);
+    EXPECT_EQ(ButtonPicture(app.pauseButton), app.gdi.bmpPauseDimmed.get());
     // The tray keeps its last duration line; the tick does nothing once the clock stopped.
     EXPECT_EQ(TrayMenuLine(3), L"Duration: 00:00:10");
     OnDurationTick(window_, TIMER_DURATION);
@@ -158,10 +158,10 @@ TEST_F(MainWindowShell, MicrophoneToggleSwapsOnlyItsPicture) {
     const std::wstring status = Text(app.statusLabel);
     EXPECT_TRUE(DispatchMainCommand(window_, IDC_MICROPHONE));
     EXPECT_FALSE(app.microphoneOn);
-    EXPECT_EQ(ButtonPicture(app.microphoneButton), app.bmpMicOff);
+    EXPECT_EQ(ButtonPicture(app.microphoneButton), app.gdi.bmpMicOff.get());
     EXPECT_EQ(Text(app.statusLabel), status);
     DispatchMainCommand(window_, IDC_MICROPHONE);
-    EXPECT_EQ(ButtonPicture(app.microphoneButton), app.bmpMicOn);
+    EXPECT_EQ(ButtonPicture(app.microphoneButton), app.gdi.bmpMicOn.get());
 }
 
 TEST_F(MainWindowShell, RegionCommandsOnlyWhileReady) {
@@ -181,10 +181,10 @@ TEST_F(MainWindowShell, DestructionReleasesEverythingAndAsksTheProgramToEnd) {
     DestroyWindow(window_);
     EXPECT_EQ(app.tray, nullptr);
     EXPECT_EQ(app.recorder, nullptr);
-    EXPECT_EQ(app.fontTitle, nullptr);
-    EXPECT_EQ(app.backgroundBrush, nullptr);
-    EXPECT_EQ(app.bmpRecord, nullptr);
-    EXPECT_EQ(app.bmpWebcamDimmed, nullptr);
+    EXPECT_FALSE(app.gdi.fontTitle);
+    EXPECT_FALSE(app.gdi.backgroundBrush);
+    EXPECT_FALSE(app.gdi.bmpRecord);
+    EXPECT_FALSE(app.gdi.bmpWebcamDimmed);
     MSG msg;
     EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit message is posted";
 }

@@ -1,0 +1,8 @@
+#pragma once
+// The video every recording is written as, for the writer set-up, the grabber and the worker.
+#include <cstdint>
+
+constexpr uint32_t kFramesPerSecond = 30;
+constexpr int64_t kFrameDuration100ns = 10'000'000 / kFramesPerSecond;  // 333,333: 1/30 s, rounded down
+constexpr int64_t kFrameGridMs = 1000 / kFramesPerSecond;               // 33 ms between grabs
+constexpr uint32_t kTargetBitrate = 4'000'000;                          // average bits per second
