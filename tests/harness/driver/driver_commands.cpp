@@ -136,7 +136,12 @@ int RunChildren(const DriverArgs& args) {
     int code = 0;
     HWND hwnd = nullptr;
     if (!RequireWindow(args, hwnd, code)) return code;
-    for (HWND child : ChildWindows(hwnd, Flag(args, "all"))) Print(DescribeChild(child));
+    for (HWND child : ChildWindows(hwnd, Flag(args, "all"))) {
+        std::string error;
+        auto font = QueryMenu(child, MenuQuery::Font, 2000, error);
+        if (!font) return Fail(error);
+        Print(DescribeChild(child).Add("font", font->lines));
+    }
     return kExitOk;
 }
 

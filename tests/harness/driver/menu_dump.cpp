@@ -41,6 +41,14 @@ void DumpLevel(HMENU menu, const std::string& parentPath, int depth, std::string
 
 }  // namespace
 
+std::string DescribeFont(HWND control) {
+    HFONT font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+    LOGFONTW logfont{};
+    if (!font || !GetObjectW(font, sizeof(logfont), &logfont)) return {};
+    return Utf8FromWide(logfont.lfFaceName) + "," + std::to_string(logfont.lfHeight) + "," +
+           std::to_string(logfont.lfWeight);
+}
+
 std::string DumpMenu(HMENU menu) {
     std::string out;
     if (menu) DumpLevel(menu, "", 0, out);

@@ -11,15 +11,17 @@ HMENU MenuFor(HWND hwnd, zvdriver::MenuQuery which) {
     case zvdriver::MenuQuery::MenuBar: return GetMenu(hwnd);
     case zvdriver::MenuQuery::PopupWindow: return reinterpret_cast<HMENU>(SendMessageW(hwnd, MN_GETHMENU, 0, 0));
     case zvdriver::MenuQuery::SystemMenu: return GetSystemMenu(hwnd, FALSE);
+    default: break;
     }
     return nullptr;
 }
 
 void AnswerMenuQuery(HWND target, HWND replyTo, LPARAM which) {
-    HMENU menu = MenuFor(target, static_cast<zvdriver::MenuQuery>(which));
-    std::string text = zvdriver::DumpMenu(menu);
+    const bool font = static_cast<zvdriver::MenuQuery>(which) == zvdriver::MenuQuery::Font;
+    HMENU menu = font ? nullptr : MenuFor(target, static_cast<zvdriver::MenuQuery>(which));
+    std::string text = font ? zvdriver::DescribeFont(target) : zvdriver::DumpMenu(menu);
     COPYDATASTRUCT data{};
-    data.dwData = menu ? zvdriver::kMenuReplyFound : zvdriver::kMenuReplyNoMenu;
+    data.dwData = menu || font ? zvdriver::kMenuReplyFound : zvdriver::kMenuReplyNoMenu;
     data.cbData = static_cast<DWORD>(text.size());
     data.lpData = text.data();
     DWORD_PTR ignored = 0;
