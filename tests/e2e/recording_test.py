@@ -9,7 +9,7 @@ from pathlib import Path
 
 import zvtest as zv
 from zentrovia import (AWAY, BROWSE, FOLDER, PAUSE, READY, RECORD, STATUS, check_recording, click, controls,
-                       decoded_pixels, linux_path, main_window, new_recording, pictures, seconds, start, status,
+                       decoded_pixels, linux_path, main_window, new_recording, pictures, rect, seconds, start, status,
                        tray_duration)
 
 SCRATCH = Path(tempfile.mkdtemp(prefix="zv-recording-"))
@@ -55,7 +55,7 @@ def check_pause_and_resume(t, app, ready, recording):
 def check_frame_shows_window(t, app, path):
     """A decoded frame holds the main window where it was: its dark background and the blue status text."""
     frame = decoded_pixels(path, 1.5)
-    left, top, right, bottom = zv.rect(main_window(app)["client"])
+    left, top, right, bottom = rect(main_window(app)["client"])
 
     def near(x, y, colour, tolerance):
         return max(abs(a - b) for a, b in zip(frame[3 * (y * 1920 + x):3 * (y * 1920 + x) + 3], colour)) <= tolerance

@@ -14,6 +14,11 @@ CLOCK = re.compile(r"(?:Recording|Duration): (\d\d):(\d\d):(\d\d)$")
 AWAY = (1500, 900)  # where the pointer waits, off the window
 
 
+def rect(value):
+    """'left,top,right,bottom' of a driver record as numbers."""
+    return tuple(int(v) for v in value.split(","))
+
+
 def start(t):
     """Starts Zentrovia and waits for its main window; it is stopped at cleanup."""
     app = zv.start_app()
@@ -43,7 +48,7 @@ def seconds(text):
 
 def click(app, control_id):
     """A real mouse click on a control of the main window; returns when it was made. The pointer then leaves."""
-    client, (left, top, right, bottom) = zv.rect(main_window(app)["client"]), zv.rect(controls(app)[control_id]["rect"])
+    client, (left, top, right, bottom) = rect(main_window(app)["client"]), rect(controls(app)[control_id]["rect"])
     zv.mouse_click(client[0] + (left + right) // 2, client[1] + (top + bottom) // 2)
     clicked = time.monotonic()
     zv.mouse_move(*AWAY)
@@ -53,9 +58,9 @@ def click(app, control_id):
 def pictures(app, scratch):
     """Handles and on-screen pictures of the record and pause buttons, without the edge where the
     corners and the focus mark change."""
-    client, parts = zv.rect(main_window(app)["client"]), controls(app)
+    client, parts = rect(main_window(app)["client"]), controls(app)
     def one(control_id):
-        left, top = zv.rect(parts[control_id]["rect"])[:2]
+        left, top = rect(parts[control_id]["rect"])[:2]
         shot = zv.capture(client[0] + left + 8, client[1] + top + 8, 32, 32, scratch / f"{control_id}.bmp")
         return zv.run_driver("send", "--hwnd", parts[control_id]["hwnd"], "--msg", BM_GETIMAGE)[0]["result"], shot.rows
     return one(RECORD), one(PAUSE)

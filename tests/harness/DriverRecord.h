@@ -31,8 +31,7 @@ struct Record {
     Record& add(const char* key, long long value) { return add(key, std::to_string(value)); }
     Record& hex(const char* key, unsigned long long value) {
         char text[24];
-        snprintf(text, sizeof(text), "0x%llx", value);
-        return add(key, std::string(text));
+        return add(key, std::string(text, static_cast<size_t>(snprintf(text, sizeof(text), "0x%llx", value))));
     }
 };
 

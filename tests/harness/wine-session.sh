@@ -13,7 +13,6 @@ export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share XDG_CACHE_
 die() { echo "wine-session: $*" >&2; stop; exit 1; }
 # Retries the command that follows every 0.1 s for up to $1 seconds.
 within() { local n; for ((n = $1 * 10; n > 0; n--)); do "${@:2}" && return 0; sleep 0.1; done; return 1; }
-gone() { ! kill -0 "$1" 2>/dev/null; }
 
 # A recorded PID is ended only while it still names the program we started (PIDs are reused).
 stop_pid() {
@@ -21,7 +20,7 @@ stop_pid() {
     pid=$(cat "$session/$1.pid" 2>/dev/null) || return 0
     if [[ $(cat "/proc/$pid/comm" 2>/dev/null) == "$2"* ]]; then
         kill -TERM "$pid"
-        within 5 gone "$pid" || kill -KILL "$pid"
+        within 5 test ! -e "/proc/$pid" || kill -KILL "$pid"
     fi
     rm -f -- "$session/$1.pid"
 }
@@ -43,10 +42,10 @@ start_xvfb() {
 }
 
 start_wineserver() {
-    # -f keeps it in the foreground so $! is the server itself; -p keeps it alive between programs.
+    # -f: in the foreground, so $! is the server itself; -p: alive between programs. It listens
+    # once it has changed into its socket directory.
     wineserver -f -p >"$session/wineserver.log" 2>&1 &
     echo $! >"$session/wineserver.pid"
-    # The server chdirs into its socket directory before it listens.
     within 10 test -S "/proc/$!/cwd/socket" || die "wineserver did not start (see $session/wineserver.log)"
 }
 
@@ -75,9 +74,7 @@ start() {
     # /dev/null, they hold no test's pipe open (CTest would wait for it).
     timeout 120 wine cmd /c exit </dev/null >/dev/null 2>&1 || die "Wine did not run a first program"
     # Profile folders are links to $HOME; plain folders keep Pictures apart and known.
-    local user
-    user=$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -n 1)
-    [[ -n $user ]] || die "no user profile in the prefix"
+    local user=$WINEPREFIX/drive_c/users/$(id -un)
     find "$user" -maxdepth 1 -type l -exec sh -c 'rm -f -- "$1" && mkdir -- "$1"' _ {} \;
     mkdir -p -- "$user/Pictures" && realpath -- "$user/Pictures" >"$session/pictures"
     env | grep -E '^(DISPLAY|WINE[A-Z]*|HOME|XDG_[A-Z]*_HOME)=' >"$session/env"

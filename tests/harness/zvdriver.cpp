@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cstdio>
 #include <functional>
@@ -50,13 +49,18 @@ HWND Window(const Args& args) {
 }
 
 int Print(const Record& record) {
-    printf("%s\n", record.line.c_str());
-    return fflush(stdout);
+    return printf("%s\n", record.line.c_str()) < 0 || fflush(stdout) != 0;
 }
 
 std::wstring ClassOf(HWND hwnd) {
     wchar_t name[256] = {};
     return std::wstring(name, static_cast<size_t>(GetClassNameW(hwnd, name, 256)));
+}
+
+// The caption the system keeps: unlike WM_GETTEXT it never waits for a busy program.
+std::wstring TitleOf(HWND hwnd) {
+    wchar_t title[512] = {};
+    return std::wstring(title, static_cast<size_t>(GetWindowTextW(hwnd, title, 512)));
 }
 
 // WM_GETTEXT through a bounded send, so a busy program cannot stall us.
@@ -71,8 +75,8 @@ std::wstring TextOf(HWND hwnd) {
 }
 
 std::string RectText(const RECT& r) {
-    return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
-           std::to_string(r.bottom);
+    char text[64];
+    return std::string(text, static_cast<size_t>(snprintf(text, sizeof(text), "%ld,%ld,%ld,%ld", r.left, r.top, r.right, r.bottom)));
 }
 
 // A child's rect is in its parent's client area, a top-level window's on the screen; client is on the screen.
@@ -82,13 +86,12 @@ Record Describe(HWND hwnd, bool child) {
     GetClientRect(hwnd, &client);
     MapWindowPoints(hwnd, nullptr, reinterpret_cast<POINT*>(&client), 2);
     if (child) MapWindowPoints(nullptr, GetParent(hwnd), reinterpret_cast<POINT*>(&rect), 2);
-    wchar_t title[512] = {};
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
     Record record;
     record.hex("hwnd", reinterpret_cast<uintptr_t>(hwnd)).add("class", ClassOf(hwnd));
     if (child) record.add("text", TextOf(hwnd)).add("id", GetDlgCtrlID(hwnd));
-    else record.add("title", std::wstring(title, static_cast<size_t>(GetWindowTextW(hwnd, title, 512))));
+    else record.add("title", TitleOf(hwnd));
     return record.add("rect", RectText(rect)).add("client", RectText(client))
         .hex("style", static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE)))
         .hex("exstyle", static_cast<DWORD>(GetWindowLongW(hwnd, GWL_EXSTYLE))).add("pid", pid)
@@ -96,21 +99,15 @@ Record Describe(HWND hwnd, bool child) {
         .add("foreground", GetForegroundWindow() == hwnd);
 }
 
-BOOL CALLBACK Collect(HWND hwnd, LPARAM list) {
-    reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
-    return TRUE;
-}
-
 // Top-level windows in Z order that match --title (exact), --class, --pid and --visible 1.
 std::vector<HWND> Matching(const Args& args) {
     std::vector<HWND> found;
-    EnumWindows(Collect, reinterpret_cast<LPARAM>(&found));
+    auto collect = [](HWND hwnd, LPARAM list) { return reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd), TRUE; };
+    EnumWindows(collect, reinterpret_cast<LPARAM>(&found));
     std::erase_if(found, [&](HWND hwnd) {
-        wchar_t title[512] = {};
-        GetWindowTextW(hwnd, title, 512);
         DWORD pid = 0;
         GetWindowThreadProcessId(hwnd, &pid);
-        return (args.count("title") && Wide(args.at("title")) != title) ||
+        return (args.count("title") && Wide(args.at("title")) != TitleOf(hwnd)) ||
                (args.count("class") && Wide(args.at("class")) != ClassOf(hwnd)) || Number(args, "pid", pid) != pid ||
                (Number(args, "visible", 0) && !IsWindowVisible(hwnd));
     });
@@ -130,11 +127,12 @@ HWND WaitFor(const Args& args) {
     return found.front();
 }
 
+std::optional<std::string> answer;  // what zvhook.dll last sent; one question at a time
+
 LRESULT CALLBACK ReplyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lp);
-    auto* answer = reinterpret_cast<std::optional<std::string>*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (msg != WM_COPYDATA || !answer || data->dwData != kAnswer) return DefWindowProcW(hwnd, msg, wp, lp);
-    answer->emplace(static_cast<const char*>(data->lpData), data->cbData);
+    if (msg != WM_COPYDATA || data->dwData != kAnswer) return DefWindowProcW(hwnd, msg, wp, lp);
+    answer.emplace(static_cast<const char*>(data->lpData), data->cbData);
     return TRUE;
 }
 
@@ -152,8 +150,7 @@ std::optional<std::string> AskOwner(HWND target, Query query) {
     DWORD thread = GetWindowThreadProcessId(target, nullptr);
     HHOOK hook = proc && reply ? SetWindowsHookExW(WH_CALLWNDPROC, proc, module, thread) : nullptr;
     if (!hook) throw Failure{1, "cannot hook the window's thread with zvhook.dll"};
-    std::optional<std::string> answer;
-    SetWindowLongPtrW(reply.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&answer));
+    answer.reset();
     DWORD_PTR ignored = 0;  // the hook's WM_COPYDATA is dispatched to us while we wait here
     SendMessageTimeoutW(target, RegisterWindowMessageW(kQueryMessage), reinterpret_cast<WPARAM>(reply.get()), query,
                         SMTO_ABORTIFHUNG, 5000, &ignored);
@@ -161,10 +158,9 @@ std::optional<std::string> AskOwner(HWND target, Query query) {
     return answer;
 }
 
-std::vector<HWND> ChildrenOf(HWND parent, bool all) {
+std::vector<HWND> ChildrenOf(HWND parent) {
     std::vector<HWND> children;
-    EnumChildWindows(parent, Collect, reinterpret_cast<LPARAM>(&children));
-    std::erase_if(children, [&](HWND child) { return !all && GetParent(child) != parent; });
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) children.push_back(child);
     return children;
 }
 
@@ -177,13 +173,12 @@ int Post(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 // A visible message box (#32770) of --pid / --title: its text (static 0xFFFF), its buttons; --press one.
 int Msgbox(Args args) {
     static const std::map<std::string, int> kButtons = {{"ok", IDOK}, {"cancel", IDCANCEL}, {"yes", IDYES}, {"no", IDNO}};
-    args["class"] = "#32770";
-    args["visible"] = "1";
+    args.insert_or_assign("class", "#32770");
+    args.insert_or_assign("visible", std::string(1, '1'));
     HWND box = WaitFor(args);
     Print(Describe(box, false).add("kind", "dialog").add("text", TextOf(GetDlgItem(box, 0xFFFF))));
-    for (HWND button : ChildrenOf(box, false)) {
-        if (ClassOf(button) != L"Button") continue;
-        Print(Record{}.add("kind", "button").add("id", GetDlgCtrlID(button)).add("text", TextOf(button)));
+    for (HWND button : ChildrenOf(box)) {
+        if (ClassOf(button) == L"Button") Print(Record{}.add("kind", "button").add("id", GetDlgCtrlID(button)).add("text", TextOf(button)));
     }
     if (!args.count("press")) return 0;
     if (!kButtons.count(args["press"])) throw Failure{2, "--press takes ok|cancel|yes|no"};
@@ -203,8 +198,7 @@ int Capture(const Args& args) {
     void* bits = nullptr;
     WindowDc screen(nullptr);
     UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
-    auto* info = reinterpret_cast<BITMAPINFO*>(&header);
-    UniqueBitmap bitmap(CreateDIBSection(screen.get(), info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    UniqueBitmap bitmap(CreateDIBSection(screen.get(), reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!memory || !bitmap) throw Failure{1, "cannot make a bitmap"};
     SelectedObject selected(memory.get(), bitmap.get());
     if (!BitBlt(memory.get(), 0, 0, w, h, screen.get(), x, y, SRCCOPY)) throw Failure{1, "BitBlt failed"};
@@ -229,7 +223,7 @@ int Run(const std::string& verb, const Args& a) {
     DWORD_PTR result = 0;
     if (verb == "find") return Print(Describe(WaitFor(a), false));
     if (verb == "windows") return PrintAll(Matching(a), false);
-    if (verb == "children") return PrintAll(ChildrenOf(Window(a), number("all") != 0), true);
+    if (verb == "children") return PrintAll(ChildrenOf(Window(a)), true);
     if (verb == "text") return Print(Record{}.hex("hwnd", Number(a, "hwnd")).add("text", TextOf(Window(a))));
     if (verb == "post") return Post(Window(a), static_cast<UINT>(Number(a, "msg")), number("wparam"), number("lparam"));
     if (verb == "command") return Post(Window(a), WM_COMMAND, static_cast<WPARAM>(Number(a, "id")), 0);
@@ -267,16 +261,12 @@ int Run(const std::string& verb, const Args& a) {
 
 }  // namespace
 
-int main() {
+int wmain(int argc, wchar_t** argv) {
     _setmode(_fileno(stdout), _O_BINARY);  // raw UTF-8 and "\n", whatever the console code page
-    int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     Args args;
     for (int i = 2; i + 1 < argc; i += 2) args[Utf8(argv[i]).substr(2)] = Utf8(argv[i + 1]);
-    const std::string verb = argc > 1 && argc % 2 == 0 ? Utf8(argv[1]) : "";
-    LocalFree(argv);
     try {
-        return Run(verb, args);
+        return Run(argc > 1 && argc % 2 == 0 ? Utf8(argv[1]) : "", args);
     } catch (const Failure& failure) {
         fprintf(stderr, "zvdriver: %s\n", failure.why.c_str());
         return failure.code;

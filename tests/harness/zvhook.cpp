@@ -16,14 +16,9 @@ void ListMenu(HMENU menu, const std::string& parentPath, std::string& out) {
         info.cch = 511;
         if (!GetMenuItemInfoW(menu, static_cast<UINT>(pos), TRUE, &info)) continue;
         std::string path = parentPath + (parentPath.empty() ? "" : "/") + std::to_string(pos);
-        out += zvdriver::Record{}
-                   .add("path", path)
-                   .add("id", static_cast<long long>(info.wID))
-                   .add("text", std::wstring(text))
-                   .add("separator", (info.fType & MFT_SEPARATOR) != 0)
-                   .add("grayed", (info.fState & MFS_DISABLED) != 0)
-                   .add("checked", (info.fState & MFS_CHECKED) != 0)
-                   .line + "\n";
+        zvdriver::Record item;
+        item.add("path", path).add("id", static_cast<long long>(info.wID)).add("text", std::wstring(text));
+        out += item.add("separator", (info.fType & MFT_SEPARATOR) != 0).add("grayed", (info.fState & MFS_DISABLED) != 0).line + "\n";
         if (info.hSubMenu) ListMenu(info.hSubMenu, path, out);
     }
 }

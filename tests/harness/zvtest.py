@@ -1,6 +1,4 @@
 """Helpers for end-to-end tests that drive Windows programs under Wine; README.md shows their use."""
-from __future__ import annotations
-
 import collections
 import contextlib
 import dataclasses
@@ -24,9 +22,7 @@ class CheckFailed(Exception):
 
 @functools.cache
 def env() -> types.SimpleNamespace:
-    """The session and the paths CTest sets: session_dir, build_dir, app_exe (None without a Zentrovia target),
-    driver_exe, wine_run, test_timeout (s), session_env, display, pictures_dir (Linux path of the Windows user's
-    Pictures) and process_env() (this environment with the session's on top)."""
+    """The session and the paths CTest sets (README.md lists the fields)."""
     try:
         session = Path(os.environ["ZV_SESSION_DIR"])
         pairs = dict(line.split("=", 1) for line in (session / "env").read_text().splitlines() if "=" in line)
@@ -96,26 +92,23 @@ def _unescape(value: str) -> str:
     return value.replace("\\\\", "\0").replace("\\t", "\t").replace("\\n", "\n").replace("\\r", "\r").replace("\0", "\\")
 
 
-def _run(*command: Any, timeout: float, **options: Any) -> subprocess.CompletedProcess:
+def _run(*command: Any, timeout: float, check: bool = True, **options: Any) -> subprocess.CompletedProcess:
     try:
-        return subprocess.run(list(map(str, command)), capture_output=True, text=True, encoding="utf-8", errors="replace",
-                              stdin=subprocess.DEVNULL, timeout=timeout, **options)
+        done = subprocess.run(list(map(str, command)), capture_output=True, text=True, encoding="utf-8",
+                              errors="replace", stdin=subprocess.DEVNULL, timeout=timeout, **options)
     except subprocess.TimeoutExpired:
         raise CheckFailed(f"{command} did not finish in {timeout} s")
-
-
-def _tool(*command: Any, timeout: float, **options: Any) -> str:
-    done = _run(*command, timeout=timeout, **options)
-    if done.returncode != 0:
+    if check and done.returncode != 0:
         raise CheckFailed(f"{command} failed: {done.stderr.strip()}")
-    return done.stdout
+    return done
 
 
 def try_driver(*args: Any, timeout: float = 30) -> DriverResult:
     """Runs one zvdriver command; its exit code and records (one dict per line)."""
     e = env()
     # wine-run keeps the program's output in files until it ends, so no Wine service inherits our pipe.
-    done = _run(e.wine_run, "--timeout", int(timeout), e.driver_exe, *args, timeout=timeout + 10, env=e.process_env())
+    done = _run(e.wine_run, "--timeout", int(timeout), e.driver_exe, *args, timeout=timeout + 10, check=False,
+                env=e.process_env())
     records = [{k: _unescape(v) for k, _, v in (f.partition("=") for f in line.split("\t"))}
                for line in done.stdout.splitlines() if line]
     return DriverResult(done.returncode, records, done.stderr.strip())
@@ -126,10 +119,6 @@ def run_driver(*args: Any, timeout: float = 30) -> list[dict[str, str]]:
     if result.code != 0:
         raise CheckFailed(f"zvdriver {' '.join(map(str, args))} exited {result.code}: {result.stderr}")
     return result.records
-
-
-def rect(value: str) -> tuple[int, ...]:
-    return tuple(int(v) for v in value.split(","))
 
 
 def _filters(pid=None, title=None, class_name=None, visible=None) -> list[Any]:
@@ -150,7 +139,6 @@ def windows(**filters: Any) -> list[dict[str, str]]:
 @dataclasses.dataclass
 class App:
     process: subprocess.Popen
-    exe: Path
     hwnd: str | None = None  # main window once found, as the driver prints it
     pid: int | None = None   # Windows process id once known
 
@@ -166,7 +154,7 @@ def start_app(exe: Path | str | None = None, args: tuple[str, ...] = (), bound: 
         raise CheckFailed(f"no program to start: {program} (build it first)")
     bound = int(bound if bound is not None else e.test_timeout)
     return App(subprocess.Popen([e.wine_run, "--timeout", str(bound), program, *args], env=e.process_env(),
-                                cwd=program.parent, stdin=subprocess.DEVNULL), program)
+                                cwd=program.parent, stdin=subprocess.DEVNULL))
 
 
 def wait_exit(app: App, timeout: float) -> int | None:
@@ -197,7 +185,7 @@ def wait_for(predicate: Callable[[], Any], timeout: float, interval: float = 0.1
 
 def xdotool(*args: Any, timeout: float = 10) -> str:
     """xdotool on the session's display: real X input, seen by Wine as a user's."""
-    return _tool("xdotool", *args, timeout=timeout, env={**os.environ, "DISPLAY": env().display})
+    return _run("xdotool", *args, timeout=timeout, env={**os.environ, "DISPLAY": env().display}).stdout
 
 
 def mouse_move(x: int, y: int) -> None:
@@ -219,8 +207,8 @@ def type_text(text: str) -> None:
 
 def ffprobe_json(path: Path | str, *extra: str, timeout: float = 120) -> dict[str, Any]:
     """ffprobe -show_format -show_streams (plus extra options) as parsed JSON."""
-    return json.loads(_tool("ffprobe", "-v", "error", "-print_format", "json", "-show_format", "-show_streams", *extra,
-                            path, timeout=timeout))
+    return json.loads(_run("ffprobe", "-v", "error", "-print_format", "json", "-show_format", "-show_streams", *extra,
+                           path, timeout=timeout).stdout)
 
 
 def ffprobe_frames(path: Path | str, stream: str = "v:0") -> list[dict[str, Any]]:
