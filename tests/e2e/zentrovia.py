@@ -1,5 +1,6 @@
 """What the Zentrovia journeys share: starting the program, reading its window and tray menu
 as a user sees them, and checking a recording with ffprobe/ffmpeg."""
+import hashlib
 import re
 import time
 import subprocess
@@ -62,7 +63,8 @@ def pictures(app, scratch):
     def one(control_id):
         left, top = rect(parts[control_id]["rect"])[:2]
         shot = zv.capture(client[0] + left + 8, client[1] + top + 8, 32, 32, scratch / f"{control_id}.bmp")
-        return zv.run_driver("send", "--hwnd", parts[control_id]["hwnd"], "--msg", BM_GETIMAGE)[0]["result"], shot.rows
+        handle = zv.run_driver("send", "--hwnd", parts[control_id]["hwnd"], "--msg", BM_GETIMAGE)[0]["result"]
+        return handle, hashlib.sha256(b"".join(shot.rows)).hexdigest()[:16]
     return one(RECORD), one(PAUSE)
 
 
