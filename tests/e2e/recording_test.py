@@ -39,7 +39,8 @@ def check_pause_and_resume(t, app, ready, recording):
     frozen = state_of(app)
     t.check(frozen[2][0] != recording[2][0] and frozen[2][1] not in (recording[2][1], ready[2][1]),
             "pausing shows a pause picture of its own, neither pause nor dimmed pause")
-    t.check_equal((frozen[1], frozen[3]), (recording[1], ("0", "0")), "paused: stop picture, folder and Browse disabled")
+    t.check_equal((frozen[1], frozen[3]), (recording[1], ("0", "0")),
+                  "paused: stop picture, folder and Browse disabled")
     tray = tray_duration(app)
     time.sleep(3)  # long enough that a clock counting the pause would show it
     t.check(abs(tray - seconds(frozen[0])) <= 1, "paused: the tray's duration line shows the paused time", tray)
@@ -59,7 +60,8 @@ def check_frame_shows_window(t, app, path):
 
     def near(x, y, colour, tolerance):
         return max(abs(a - b) for a, b in zip(frame[3 * (y * 1920 + x):3 * (y * 1920 + x) + 3], colour)) <= tolerance
-    below = [near(x, y, (45, 45, 48), 12) for x in range(left + 10, right - 10, 9) for y in range(top + 235, bottom - 5, 5)]
+    below = [near(x, y, (45, 45, 48), 12)
+             for x in range(left + 10, right - 10, 9) for y in range(top + 235, bottom - 5, 5)]
     t.check(sum(below) >= 0.95 * len(below), "a decoded frame shows the window's background where the window is")
     blue = sum(near(x, y, (79, 70, 229), 40) for x in range(left, right) for y in range(top + 170, top + 200))
     t.check(blue >= 200, "and its blue status text", blue)

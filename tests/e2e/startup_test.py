@@ -1,11 +1,9 @@
 """Journey: start Zentrovia, start it again while it hides in the tray, hide and bring it back
 through minimise, the tray's Hide/Show and a double click on the icon, then leave with the
 tray menu's Exit, chosen from the keyboard while a recording is paused."""
-import time
-
 import zvtest as zv
-from zentrovia import (PAUSE, RECORD, WM_LBUTTONDBLCLK, WM_TRAYICON, check_recording, click, linux_path, controls,
-                       main_window, new_recording, open_tray_menu, seconds, start, status)
+from zentrovia import (FOLDER, PAUSE, RECORD, WM_LBUTTONDBLCLK, WM_TRAYICON, check_recording, click, controls,
+                       linux_path, main_window, new_recording, open_tray_menu, seconds, start, status)
 
 ALREADY_RUNNING = "Zentrovia is already running.\nCheck the system tray (bottom-right corner)."
 
@@ -38,18 +36,18 @@ def check_second_start(t, app):
 
 
 def check_tray_exit_while_paused(t, app):
-    folder = linux_path(controls(app)[1011]["text"])
+    folder = linux_path(controls(app)[FOLDER]["text"])
     before = {p.name for p in folder.glob("*.mp4")}
-    click(app, RECORD)
-    began = time.monotonic()
+    began = click(app, RECORD)
     zv.wait_for(lambda: seconds(status(app)) >= 2, 15, what="two seconds of recording")
-    click(app, PAUSE)
-    paused = time.monotonic()
+    paused = click(app, PAUSE)
     frozen = seconds(status(app))
     items = [(i["text"], i["id"]) for i in open_tray_menu(app) if i["separator"] == "0"]
-    t.check_equal([items[0], items[1], items[3]], [("Show Window", "2001"), ("Hide Window", "2002"), ("Exit", "2003")],
+    t.check_equal([items[0], items[1], items[3]],
+                  [("Show Window", "2001"), ("Hide Window", "2002"), ("Exit", "2003")],
                   "the tray menu: Show Window, Hide Window, Exit")
-    t.check(abs(seconds(items[2][0]) - frozen) <= 1, "its duration line stands at the paused status", (items[2], frozen))
+    t.check(abs(seconds(items[2][0]) - frozen) <= 1, "its duration line stands at the paused status",
+            (items[2], frozen))
     zv.key("Up", "Return")  # the last item, Exit
     t.check_equal(zv.wait_exit(app, 30), 0, "the tray menu's Exit while paused ends the program with 0")
     check_recording(t, new_recording(t, folder, before), paused - began, "left from the tray while paused")
@@ -62,7 +60,8 @@ def main(t):
     check_second_start(t, app)
     tray = ("post", "--hwnd", app.hwnd, "--msg", WM_TRAYICON, "--lparam")
     minimise = ("send", "--hwnd", app.hwnd, "--msg", zv.WM_SYSCOMMAND, "--wparam", zv.SC_MINIMIZE)
-    check_hidden_then_back(t, app, minimise, (*tray, WM_LBUTTONDBLCLK), "minimised, then a double click on the tray icon")
+    check_hidden_then_back(t, app, minimise, (*tray, WM_LBUTTONDBLCLK),
+                           "minimised, then a double click on the tray icon")
     check_hidden_then_back(t, app, ("command", "--hwnd", app.hwnd, "--id", 2002), ("command", "--hwnd", app.hwnd,
                            "--id", 2001), "the tray's Hide Window, then Show Window")
     check_tray_exit_while_paused(t, app)

@@ -97,9 +97,13 @@ def check_recording(t, path, expected_s, label):
     t.check(abs(duration - expected_s) <= 1.0, f"{label}: {duration:.2f} s long, recorded {expected_s:.2f} s")
     times = [float(f["pts_time"]) for f in zv.ffprobe_frames(path)]
     gaps = [b - a for a, b in zip(times, times[1:])] or [0]
-    t.check(min(gaps) > 0 and max(gaps) < 1.0, f"{label}: frames rise with no hole in the timeline", f"{max(gaps):.2f} s")
-    decode = subprocess.run(["ffmpeg", "-v", "error", "-i", str(path), "-enc_time_base", "-1", "-f", "null", "-"], capture_output=True, text=True)
-    t.check(decode.returncode == 0 and not decode.stderr, f"{label}: ffmpeg decodes it without a word", decode.stderr[:300])
+    t.check(min(gaps) > 0 and max(gaps) < 1.0, f"{label}: frames rise with no hole in the timeline",
+            f"{max(gaps):.2f} s")
+    # The null muxer keeps the file's own time base, so frames close together draw no complaint.
+    decode = subprocess.run(["ffmpeg", "-v", "error", "-i", str(path), "-enc_time_base", "-1", "-f", "null", "-"],
+                            capture_output=True, text=True, timeout=300)
+    t.check(decode.returncode == 0 and not decode.stderr, f"{label}: ffmpeg decodes it without a word",
+            decode.stderr[:300])
 
 
 def decoded_pixels(path, at_s):

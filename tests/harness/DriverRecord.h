@@ -24,7 +24,8 @@ struct Record {
     std::string line;
     Record& add(const char* key, const std::string& value) {
         line.append(line.empty() ? "" : "\t").append(key).append(1, '=');
-        for (char c : value) line += c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\\' ? "\\\\" : std::string(1, c);
+        for (char c : value)
+            line += c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\\' ? "\\\\" : std::string(1, c);
         return *this;
     }
     Record& add(const char* key, const std::wstring& value) { return add(key, Utf8(value)); }

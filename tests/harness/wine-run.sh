@@ -4,7 +4,7 @@
 set -u
 bound=300
 [[ ${1:-} == --timeout ]] && { bound=$2; shift 2; }
-[[ $# -ge 1 && -f ${ZV_SESSION_DIR:-}/env ]] || { echo "wine-run: no program or no session at '${ZV_SESSION_DIR:-}'" >&2; exit 2; }
+[[ $# -ge 1 && -f ${ZV_SESSION_DIR:-}/env ]] || { echo "wine-run: no PROGRAM, or no session in ZV_SESSION_DIR" >&2; exit 2; }
 while IFS='=' read -r key value; do export "$key=$value"; done <"$ZV_SESSION_DIR/env"
 # Output goes to files, shown when the program ends: Wine services started on demand inherit
 # the program's output and outlive it, and a pipe they held would keep our caller waiting.

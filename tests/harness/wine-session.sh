@@ -78,7 +78,6 @@ start() {
     find "$user" -maxdepth 1 -type l -exec sh -c 'rm -f -- "$1" && mkdir -- "$1"' _ {} \;
     mkdir -p -- "$user/Pictures" && realpath -- "$user/Pictures" >"$session/pictures"
     env | grep -E '^(DISPLAY|WINE[A-Z]*|HOME|XDG_[A-Z]*_HOME)=' >"$session/env"
-    echo "session $session: DISPLAY=$DISPLAY xvfb=$(<"$session/xvfb.pid") wineserver=$(<"$session/wineserver.pid")"
 }
 
 "$1"

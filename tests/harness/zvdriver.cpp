@@ -18,10 +18,7 @@ namespace {
 using namespace zvdriver;
 using Args = std::map<std::string, std::string>;
 
-struct Failure {
-    int code;  // 1 not found or failed, 2 usage error
-    std::string why;
-};
+struct Failure { int code; std::string why; };  // code 1: not found or failed, 2: usage error
 
 std::wstring Wide(const std::string& text) {
     std::wstring out(text.size(), L'\0');
@@ -76,7 +73,8 @@ std::wstring TextOf(HWND hwnd) {
 
 std::string RectText(const RECT& r) {
     char text[64];
-    return std::string(text, static_cast<size_t>(snprintf(text, sizeof(text), "%ld,%ld,%ld,%ld", r.left, r.top, r.right, r.bottom)));
+    const int length = snprintf(text, sizeof(text), "%ld,%ld,%ld,%ld", r.left, r.top, r.right, r.bottom);
+    return std::string(text, static_cast<size_t>(length));
 }
 
 // A child's rect is in its parent's client area, a top-level window's on the screen; client is on the screen.
@@ -178,7 +176,8 @@ int Msgbox(Args args) {
     HWND box = WaitFor(args);
     Print(Describe(box, false).add("kind", "dialog").add("text", TextOf(GetDlgItem(box, 0xFFFF))));
     for (HWND button : ChildrenOf(box)) {
-        if (ClassOf(button) == L"Button") Print(Record{}.add("kind", "button").add("id", GetDlgCtrlID(button)).add("text", TextOf(button)));
+        if (ClassOf(button) != L"Button") continue;
+        Print(Record{}.add("kind", "button").add("id", GetDlgCtrlID(button)).add("text", TextOf(button)));
     }
     if (!args.count("press")) return 0;
     if (!kButtons.count(args["press"])) throw Failure{2, "--press takes ok|cancel|yes|no"};
@@ -198,7 +197,8 @@ int Capture(const Args& args) {
     void* bits = nullptr;
     WindowDc screen(nullptr);
     UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
-    UniqueBitmap bitmap(CreateDIBSection(screen.get(), reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0));
+    auto* info = reinterpret_cast<BITMAPINFO*>(&header);
+    UniqueBitmap bitmap(CreateDIBSection(screen.get(), info, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!memory || !bitmap) throw Failure{1, "cannot make a bitmap"};
     SelectedObject selected(memory.get(), bitmap.get());
     if (!BitBlt(memory.get(), 0, 0, w, h, screen.get(), x, y, SRCCOPY)) throw Failure{1, "BitBlt failed"};

@@ -18,7 +18,8 @@ void ListMenu(HMENU menu, const std::string& parentPath, std::string& out) {
         std::string path = parentPath + (parentPath.empty() ? "" : "/") + std::to_string(pos);
         zvdriver::Record item;
         item.add("path", path).add("id", static_cast<long long>(info.wID)).add("text", std::wstring(text));
-        out += item.add("separator", (info.fType & MFT_SEPARATOR) != 0).add("grayed", (info.fState & MFS_DISABLED) != 0).line + "\n";
+        item.add("separator", (info.fType & MFT_SEPARATOR) != 0).add("grayed", (info.fState & MFS_DISABLED) != 0);
+        out += item.line + "\n";
         if (info.hSubMenu) ListMenu(info.hSubMenu, path, out);
     }
 }

@@ -45,7 +45,7 @@ class Test:
 
     def check(self, condition: Any, what: str, detail: Any = "") -> bool:
         self.passed, self.failed = self.passed + bool(condition), self.failed + (not condition)
-        print(f"{'PASS' if condition else 'FAIL'} {what}" + (f": {detail}" if detail != "" and not condition else ""), flush=True)
+        print(f"{'PASS' if condition else 'FAIL'} {what}{'' if condition or detail == '' else f': {detail}'}", flush=True)
         return bool(condition)
 
     def check_equal(self, actual: Any, expected: Any, what: str) -> bool:
