@@ -3,6 +3,7 @@ button pictures, the folder box and the tray's duration line; find the file name
 start time in the folder shown and check it with ffprobe/ffmpeg; record again when that name
 is taken; leave through File > Exit while recording."""
 import datetime
+import shutil
 import tempfile
 import time
 from pathlib import Path
@@ -99,6 +100,7 @@ def check_exit_while_recording(t, app, folder):
 
 
 def main(t):
+    t.at_cleanup(lambda: shutil.rmtree(SCRATCH, ignore_errors=True))
     app, _ = start(t)
     folder = linux_path(controls(app)[FOLDER]["text"])
     before = {p.name for p in folder.glob("*.mp4")}

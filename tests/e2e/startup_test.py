@@ -50,7 +50,9 @@ def check_tray_exit_while_paused(t, app):
             (items[2], frozen))
     zv.key("Up", "Return")  # the last item, Exit
     t.check_equal(zv.wait_exit(app, 30), 0, "the tray menu's Exit while paused ends the program with 0")
-    check_recording(t, new_recording(t, folder, before), paused - began, "left from the tray while paused")
+    made = new_recording(t, folder, before)
+    check_recording(t, made, paused - began, "left from the tray while paused")
+    made.unlink()
 
 
 def main(t):
