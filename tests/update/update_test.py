@@ -24,11 +24,14 @@ def offer(version="1.0.1", changelog="", url=BASE + SETUP, available=True):
     return Reply(json.dumps(fields, separators=(",", ":")).encode())
 
 
-def run_probe(*args):
+def wine(*args, timeout=120):
     e = zv.env()
-    done = subprocess.run([str(e.wine_run), "--timeout", "40", str(PROBE), *args], env=e.process_env(),
-                          capture_output=True, text=True, timeout=60, stdin=subprocess.DEVNULL)
-    return dict(f.split("=", 1) for f in done.stdout.split() if "=" in f)
+    return subprocess.run([str(e.wine_run), "--timeout", str(timeout), *map(str, args)], env=e.process_env(),
+                          capture_output=True, text=True, timeout=timeout + 30, stdin=subprocess.DEVNULL)
+
+
+def run_probe(*args):
+    return dict(f.split("=", 1) for f in wine(PROBE, *args, timeout=40).stdout.split() if "=" in f)
 
 
 def check_decisions(t, server):
