@@ -55,7 +55,9 @@ class Server:
         self.httpd.shutdown()
         self.httpd.server_close()
         self.thread.join(10)
-        CA_IN_STORE.unlink(missing_ok=True)
+        # update-ca-certificates leaves the links to a removed certificate behind: ours go too.
+        for link in [p for p in Path("/etc/ssl/certs").iterdir() if p.resolve() == CA_IN_STORE] + [CA_IN_STORE]:
+            link.unlink(missing_ok=True)
         subprocess.run(["update-ca-certificates"], capture_output=True, timeout=60)
 
 
