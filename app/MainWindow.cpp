@@ -23,7 +23,6 @@ namespace {
 constexpr COLORREF kBackground = RGB(45, 45, 48);
 constexpr COLORREF kStatusText = RGB(79, 70, 229);
 constexpr COLORREF kLabelText = RGB(255, 255, 255);
-constexpr UINT WM_UPDATE_AVAILABLE = WM_APP + 100;
 constexpr wchar_t kFooterText[] = L"Zentrovia v" ZV_VERSION_TEXT;
 
 // The eleven pictures, in the order they are made.

@@ -1,6 +1,7 @@
 #pragma once
 // Move-only owners for the platform's handles, one template parameterised by the close function.
 #include <windows.h>
+#include <winhttp.h>
 #include <utility>
 
 template <typename T, auto Close>
@@ -39,6 +40,8 @@ inline void Dc(HDC h) { ::DeleteDC(h); }
 inline void Menu(HMENU h) { ::DestroyMenu(h); }
 inline void Window(HWND h) { ::DestroyWindow(h); }
 inline void Global(HGLOBAL h) { ::GlobalFree(h); }
+inline void Internet(HINTERNET h) { ::WinHttpCloseHandle(h); }
+inline void RegistryKey(HKEY h) { ::RegCloseKey(h); }
 }  // namespace handle_close
 
 using UniqueKernelHandle = UniqueHandle<HANDLE, handle_close::Kernel>;
@@ -50,6 +53,8 @@ using UniqueMemoryDc = UniqueHandle<HDC, handle_close::Dc>;
 using UniqueMenu = UniqueHandle<HMENU, handle_close::Menu>;
 using UniqueWindow = UniqueHandle<HWND, handle_close::Window>;
 using UniqueGlobal = UniqueHandle<HGLOBAL, handle_close::Global>;
+using UniqueInternet = UniqueHandle<HINTERNET, handle_close::Internet>;
+using UniqueRegistryKey = UniqueHandle<HKEY, handle_close::RegistryKey>;
 
 // A window's DC keeps the window it came from, so it is released against the right one.
 class WindowDc {

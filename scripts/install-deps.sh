@@ -9,6 +9,7 @@ packages=(
     googletest libgtest-dev libgmock-dev
     wine wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick
     ffmpeg
+    clang-14 libclang-rt-14-dev nsis openssl ca-certificates
 )
 
 missing=()

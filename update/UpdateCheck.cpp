@@ -1,4 +1,48 @@
-#include "UpdateCheck.h"
+#include "update/UpdateCheck.h"
 
-// The update check lands with the updater; until then the thread ends at once.
-DWORD WINAPI UpdateCheckThread(LPVOID) { return 0; }
+#include "Version.h"
+#include "app/AppState.h"
+#include "common/WinHandles.h"
+#include "update/HttpClient.h"
+#include "update/ReplyReader.h"
+#include "update/UpdatePrompt.h"
+
+const std::wstring CurrentVersion = ZV_VERSION_TEXT;
+UpdateInfo PendingUpdate;
+
+namespace {
+
+// A stored value that fills the whole buffer (64 units or more) matches no offered version.
+bool IsAcknowledged(const std::wstring& version) {
+    UniqueRegistryKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kUpdateKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
+    wchar_t stored[64] = {};
+    DWORD size = sizeof(stored);
+    if (RegQueryValueExW(key.get(), kAcknowledgedValue, nullptr, nullptr, reinterpret_cast<BYTE*>(stored), &size) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    const size_t length = wcsnlen(stored, ARRAYSIZE(stored));
+    return length < ARRAYSIZE(stored) && version == std::wstring(stored, length);
+}
+
+}  // namespace
+
+bool CheckForUpdate(UpdateInfo& info) {
+    const std::string body = HttpGetText(UpdateServerBaseUrl + L"/api/version/latest");
+    if (body.empty() || !ReadJsonFlag(body, "available")) return false;
+    info.version = Utf8ToWide(ReadJsonString(body, "version"));
+    info.changelog = Utf8ToWide(ReadJsonString(body, "changelog"));
+    info.downloadUrl = Utf8ToWide(ReadJsonString(body, "download_url"));
+    if (info.version.empty() || !IsNewerVersion(info.version, CurrentVersion)) return false;
+    return !IsAcknowledged(info.version);
+}
+
+DWORD WINAPI UpdateCheckThread(LPVOID) {
+    UpdateInfo info;
+    if (CheckForUpdate(info)) {
+        PendingUpdate = info;
+        PostMessageW(app.mainWindow, WM_UPDATE_AVAILABLE, 0, 0);
+    }
+    return 0;
+}

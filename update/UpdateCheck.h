@@ -1,5 +1,24 @@
 #pragma once
+// The start-up update check, run once per run on its own thread.
 #include <windows.h>
 
-// The start-up update check, run once per run on its own thread.
+#include <string>
+
+struct UpdateInfo {
+    std::wstring version;
+    std::wstring changelog;
+    std::wstring downloadUrl;
+};
+
+// Where the check asks; fixed when the program is built (ZENTROVIA_UPDATE_SERVER), so nothing at run
+// time can point the program, and the installer it starts elevated, somewhere else.
+extern const std::wstring UpdateServerBaseUrl;
+extern const std::wstring CurrentVersion;
+extern UpdateInfo PendingUpdate;
+
+constexpr wchar_t kUpdateKey[] = L"SOFTWARE\\Zentrovia\\Update";
+constexpr wchar_t kAcknowledgedValue[] = L"AcknowledgedVersion";
+
+// True when the server offers a version newer than this one that no installer was started for.
+bool CheckForUpdate(UpdateInfo& info);
 DWORD WINAPI UpdateCheckThread(LPVOID);

@@ -1,0 +1,15 @@
+// The test build's installer start: records the request it was given, then makes it.
+#include "update/UpdatePrompt.h"
+
+#include <cstdio>
+
+BOOL LaunchInstaller(SHELLEXECUTEINFOW& request) {
+    wchar_t record[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH - 20, record);
+    wcscat_s(record, L"zv-launch.txt");
+    if (FILE* file = _wfopen(record, L"a")) {
+        fprintf(file, "verb=%ls file=%ls\n", request.lpVerb, request.lpFile);
+        fclose(file);
+    }
+    return ShellExecuteExW(&request);
+}

@@ -1,0 +1,120 @@
+"""The installer under Wine: a silent install, a start from the installed path and an uninstall
+that keeps the recordings; then the update path with real parts, from an installed 1.0.0 that is
+recording to an installed 1.0.1 through the downloaded installer."""
+import tempfile
+from pathlib import Path
+
+import zvtest as zv
+from update_server import Server
+from update_test import LATEST, PROMPT, SETUP, Journey, Reply, offer, run_probe, wine
+
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zentrovia"
+
+
+def drive_c():
+    return Path(zv.env().session_env["WINEPREFIX"]) / "drive_c"
+
+
+def installed():
+    return drive_c() / "Program Files" / "Zentrovia"
+
+
+def shortcut():
+    return drive_c() / "ProgramData" / "Microsoft" / "Windows" / "Start Menu" / "Programs" / "Zentrovia.lnk"
+
+
+def uninstall_entry():
+    lines = wine("reg", "query", UNINSTALL_KEY).stdout.splitlines()
+    return {p[0]: p[-1] for p in (line.split() for line in lines) if len(p) >= 3 and p[1].startswith("REG_")}
+
+
+def file_version(exe: Path):
+    data = exe.read_bytes()
+    at = data.find("FileVersion\0".encode("utf-16le")) + 24
+    at += -at % 4                      # the value starts on a 32-bit boundary
+    return data[at:data.find(b"\0\0", at) + 1].decode("utf-16le")
+
+
+def uninstall():
+    wine(installed() / "Uninstall.exe", "/S")
+    zv.wait_for(lambda: not installed().exists() and not uninstall_entry(), 60, what="uninstalled")
+
+
+def check_install_and_uninstall(t, setup: Path):
+    t.require_equal(wine(setup, "/S").returncode, 0, "silent install exits with 0")
+    exe = installed() / "Zentrovia.exe"
+    t.check(exe.is_file() and (installed() / "Uninstall.exe").is_file(), "program and uninstaller installed")
+    t.check(shortcut().is_file(), "Start-menu shortcut made")
+    entry = uninstall_entry()
+    t.check_equal({k: entry.get(k) for k in ("DisplayName", "DisplayVersion", "Publisher")},
+                  {"DisplayName": "Zentrovia", "DisplayVersion": "1.0.0", "Publisher": "Zentrovia"}, "uninstall entry")
+    t.check("Zentrovia.exe" in entry.get("DisplayIcon", "") and int(entry.get("EstimatedSize", "0"), 0) > 100,
+            "uninstall entry: icon and estimated size", str(entry))
+    t.check_equal(file_version(exe), "1.0.0", "installed exe: version resource")
+    app = zv.start_app(exe)
+    t.at_cleanup(lambda: zv.stop_app(app))
+    win = zv.find_window(title="zentrovia", class_name="ZENTROVIA", timeout_ms=20000)
+    app.hwnd, app.pid = win["hwnd"], int(win["pid"])
+    t.require_equal(wine(setup, "/S").returncode, 0, "installing over the running program")
+    t.check_equal((zv.wait_exit(app, 30), exe.is_file()), (0, True), "the running program was closed, then replaced")
+    recording = zv.env().pictures_dir / "Zentrovia" / "kept-by-uninstall.mp4"
+    recording.parent.mkdir(parents=True, exist_ok=True)
+    recording.write_bytes(b"recording")
+    uninstall()
+    t.check(not shortcut().exists(), "uninstall removes the program folder, its entry and the shortcut")
+    t.check(recording.exists(), "uninstall keeps the recordings")
+    recording.unlink()
+
+
+def press_through_setup(t):
+    setup = zv.find_window(title="Zentrovia 1.0.1 Setup ", timeout_ms=30000)  # Modern UI's blank subcaption
+    def next_page():
+        if zv.run_driver("state", "--hwnd", setup["hwnd"])[0]["exists"] != "1":
+            return True
+        buttons = [c for c in zv.run_driver("children", "--hwnd", setup["hwnd"]) if c.get("id") == "1"]
+        if buttons and buttons[0].get("enabled", "1") == "1":
+            zv.run_driver("click", "--hwnd", buttons[0]["hwnd"])
+        return False
+    zv.wait_for(next_page, 90, interval=1, what="the 1.0.1 setup pages done")
+
+
+def check_update_path(t, server, setup100: Path, setup101: Path):
+    t.require_equal(wine(setup100, "/S").returncode, 0, "1.0.0 installed")
+    late = offer()
+    late.stall_at, late.stall = 0, 4
+    server.routes[SETUP] = Reply(setup101.read_bytes())
+    folder = zv.env().pictures_dir / "Zentrovia"
+    before = set(folder.glob("*.mp4"))
+    j = Journey(t, server, late, exe=installed() / "Zentrovia.exe")
+    zv.run_driver("command", "--hwnd", j.hwnd, "--id", 1001)
+    j.box(PROMPT, "ok")
+    t.check_equal(zv.wait_exit(j.app, 60), 0, "1.0.0 ends with 0 once the installer is downloaded")
+    asked = server.served.count(LATEST)
+    press_through_setup(t)
+    recordings = sorted(set(folder.glob("*.mp4")) - before)
+    t.require(len(recordings) == 1, "the recording of 1.0.0 was kept")
+    t.check_equal([s["codec_name"] for s in zv.ffprobe_json(recordings[0])["streams"]], ["h264"],
+                  "the recording of 1.0.0 was finalized")
+    t.check_equal(file_version(installed() / "Zentrovia.exe"), "1.0.1", "installed exe is now 1.0.1")
+    t.check_equal(uninstall_entry().get("DisplayVersion"), "1.0.1", "uninstall entry says 1.0.1")
+    t.check_equal(run_probe("read").get("stored"), "1.0.1", "AcknowledgedVersion is 1.0.1")
+    win = zv.find_window(title="zentrovia", class_name="ZENTROVIA", timeout_ms=30000)  # started by Finish
+    zv.wait_for(lambda: server.served.count(LATEST) > asked, 30, what="1.0.1 asks for updates")
+    t.check(zv.try_driver("msgbox", "--title", PROMPT, "--timeout-ms", 4000).code != 0, "1.0.1 offers nothing")
+    zv.run_driver("close", "--hwnd", win["hwnd"])
+    zv.run_driver("wait-gone", "--hwnd", win["hwnd"], "--timeout-ms", 15000, timeout=30)
+
+
+def main(t):
+    build = zv.env().build_dir
+    here = build / "tests" / "update"
+    server = Server(Path(tempfile.mkdtemp(prefix="zv-installer-")))
+    t.at_cleanup(server.stop)
+    t.at_cleanup(lambda: run_probe("check", "-"))
+    t.at_cleanup(lambda: (installed() / "Uninstall.exe").exists() and uninstall())
+    check_install_and_uninstall(t, build / "Zentrovia-Setup.exe")
+    check_update_path(t, server, here / "Zentrovia-Setup-1.0.0.exe",
+                      here / "release-1.0.1" / "Zentrovia-Setup.exe")
+
+
+zv.run_test(main)

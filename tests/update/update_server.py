@@ -1,0 +1,98 @@
+"""The tests' update server: HTTPS on localhost:PORT with a certificate authority made for
+the run, answering every path from a table of scripted replies (status, body, announced
+length or chunking, a stall, a cut mid-body)."""
+import dataclasses
+import http.server
+import shutil
+import socket
+import ssl
+import struct
+import subprocess
+import threading
+import time
+from pathlib import Path
+
+PORT = 48443
+BASE = f"https://localhost:{PORT}"
+CA_IN_STORE = Path("/usr/local/share/ca-certificates/zentrovia-update-test.crt")
+
+
+@dataclasses.dataclass
+class Reply:
+    body: bytes = b""
+    status: int = 200
+    length: int | None = -1        # -1: the body's own length; None: chunked, no length
+    stall_at: int | None = None    # stop after these bytes for `stall` seconds
+    stall: float = 0
+    cut_at: int | None = None      # reset the connection after these bytes
+
+
+def _openssl(*args, cwd):
+    subprocess.run(["openssl", *args], cwd=cwd, check=True, capture_output=True, timeout=60)
+
+
+class Server:
+    def __init__(self, folder: Path):
+        self.folder, self.routes, self.served = folder, {}, []
+        folder.mkdir(parents=True, exist_ok=True)
+        _openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=Zentrovia Test CA",
+                 "-keyout", "ca.key", "-out", "ca.crt", cwd=folder)
+        _openssl("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout", "host.key",
+                 "-out", "host.csr", cwd=folder)
+        (folder / "ext").write_text("subjectAltName=DNS:localhost\n")
+        _openssl("x509", "-req", "-in", "host.csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial",
+                 "-days", "2", "-extfile", "ext", "-out", "host.crt", cwd=folder)
+        shutil.copy(folder / "ca.crt", CA_IN_STORE)
+        subprocess.run(["update-ca-certificates"], check=True, capture_output=True, timeout=60)
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(folder / "host.crt", folder / "host.key")
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", PORT), _handler(self))
+        self.httpd.socket = context.wrap_socket(self.httpd.socket, server_side=True)
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+        self.thread.start()
+
+    def stop(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+        self.thread.join(10)
+        # update-ca-certificates leaves the links to a removed certificate behind: ours go too.
+        for link in [p for p in Path("/etc/ssl/certs").iterdir() if p.resolve() == CA_IN_STORE] + [CA_IN_STORE]:
+            link.unlink(missing_ok=True)
+        subprocess.run(["update-ca-certificates"], capture_output=True, timeout=60)
+
+
+def _handler(server: Server):
+    class Handler(http.server.BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"
+
+        def log_message(self, *args):
+            pass
+
+        def do_GET(self):
+            server.served.append(self.path)
+            reply = server.routes.get(self.path, Reply(b"not here", 404))
+            self.send_response(reply.status)
+            if reply.length is None:
+                self.send_header("Transfer-Encoding", "chunked")
+            else:
+                self.send_header("Content-Length", str(len(reply.body) if reply.length < 0 else reply.length))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            body, chunked = reply.body[:reply.cut_at], reply.length is None
+            split = len(body) if reply.stall_at is None else reply.stall_at
+            self.write(body[:split], chunked)
+            time.sleep(reply.stall)
+            self.write(body[split:], chunked)
+            if reply.cut_at is not None:  # linger 0: the close resets the connection
+                self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            elif chunked:
+                self.wfile.write(b"0\r\n\r\n")
+            self.close_connection = True
+
+        def write(self, data, chunked):
+            for at in range(0, len(data), 65536):
+                part = data[at:at + 65536]
+                self.wfile.write(b"%x\r\n%s\r\n" % (len(part), part) if chunked else part)
+            self.wfile.flush()
+
+    return Handler

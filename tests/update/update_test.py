@@ -1,0 +1,162 @@
+"""The update journeys under Wine against the scripted HTTPS server: the check's decision
+table (through update_probe), then the prompt, failing downloads, progress and Cancel, and a
+complete download that starts the installer and ends a program that is recording."""
+import json
+import os
+import subprocess
+import tempfile
+from pathlib import Path
+
+import zvtest as zv
+from update_server import BASE, Reply, Server
+
+PROBE = Path(os.environ["ZV_UPDATE_PROBE"])
+LATEST, SETUP = "/api/version/latest", "/Zentrovia-Setup.exe"
+PROMPT, FAILED, PROGRESS = "Zentrovia Update Available", "Update Failed", "Downloading Update..."
+QUESTION = "Click OK to download and install, or Cancel to skip."
+DOWNLOAD_FAILED = "Download failed. Please check your internet connection and try again."
+PBM_GETRANGE, PBM_GETPOS = 0x407, 0x408
+MB = 2097152
+
+
+def offer(version="1.0.1", changelog="", url=BASE + SETUP, available=True):
+    fields = {"available": available, "version": version, "changelog": changelog, "download_url": url}
+    return Reply(json.dumps(fields, separators=(",", ":")).encode())
+
+
+def wine(*args, timeout=120):
+    e = zv.env()
+    return subprocess.run([str(e.wine_run), "--timeout", str(timeout), *map(str, args)], env=e.process_env(),
+                          capture_output=True, text=True, timeout=timeout + 30, stdin=subprocess.DEVNULL)
+
+
+def run_probe(*args):
+    return dict(f.split("=", 1) for f in wine(PROBE, *args, timeout=40).stdout.split() if "=" in f)
+
+
+def check_decisions(t, server):
+    long_version = "1.0.1" + "0" * 59   # 64 units: does not fit the read buffer with its terminator
+    rows = [  # stored acknowledged version ("-": none), reply, offered
+        ("-", offer(), "1"), ("1.0.1", offer(), "0"), ("1.0.2", offer(), "1"),
+        ("1.0.1-RC", offer("1.0.1-rc"), "1"), ("-", offer("1.0.0"), "0"), ("-", offer("0.9"), "0"),
+        ("-", offer(available=False), "0"), ("-", Reply(b'{"available": true, "version": "1.0.1"}'), "0"),
+        ("-", Reply(b"<html>gone</html>", 404), "0"), ("-", Reply(b""), "0"), ("-", offer(""), "0"),
+        (long_version[:-1], offer(long_version[:-1]), "0"), (long_version, offer(long_version), "1"),
+    ]
+    for stored, reply, expected in rows:
+        server.routes[LATEST] = reply
+        t.check_equal(run_probe("check", stored).get("offered"), expected, f"offered: {reply.body[:60]} / {stored}")
+    run_probe("check", "-")
+
+
+class Journey:
+    """One run of the loopback program that the server offers `reply` to."""
+
+    def __init__(self, t, server, reply, routes=(), exe=None):
+        server.routes.update({LATEST: reply, **dict(routes)})
+        self.t, self.app = t, zv.start_app(exe)
+        t.at_cleanup(lambda: zv.stop_app(self.app))
+        win = zv.find_window(title="zentrovia", class_name="ZENTROVIA", timeout_ms=20000)
+        self.app.hwnd, self.app.pid, self.hwnd = win["hwnd"], int(win["pid"]), win["hwnd"]
+
+    def box(self, title, press=None, timeout_ms=20000):
+        records = zv.run_driver("msgbox", "--title", title, "--timeout-ms", timeout_ms, timeout=timeout_ms / 1000 + 20)
+        if press:
+            zv.run_driver("msgbox", "--title", title, "--press", press, "--timeout-ms", 5000)
+        return records[0]["text"]
+
+    def progress(self):
+        window = zv.find_window(title=PROGRESS, timeout_ms=15000)
+        children = zv.run_driver("children", "--hwnd", window["hwnd"])
+        return window, {c["class"].lower(): c["hwnd"] for c in children}
+
+    def still_running(self, what):
+        self.t.check(self.app.exit_code() is None and zv.run_driver("state", "--hwnd", self.hwnd)[0]["exists"] == "1",
+                     f"{what}: the program keeps running")
+        self.t.check_equal(run_probe("read").get("stored", ""), "", f"{what}: nothing stored")
+        zv.stop_app(self.app)
+
+
+def check_prompts(t, server):
+    j = Journey(t, server, offer(changelog="Faster start\nSmaller files"))
+    t.check_equal(j.box(PROMPT, "cancel"), "A new version is available: 1.0.1\n\nWhat's new:\nFaster start\n"
+                  "Smaller files\n\n" + QUESTION, "prompt with a changelog")
+    j.still_running("Cancel in the prompt")
+    j = Journey(t, server, offer(url=""))
+    t.check_equal(j.box(PROMPT, "ok"), "A new version is available: 1.0.1\n\n" + QUESTION, "prompt without changelog")
+    t.check_equal(j.box("Update Error", "ok"), "No download URL available. Please contact support.", "no URL")
+    j.still_running("no download URL")
+
+
+def check_failed_downloads(t, server, installer):
+    rows = [
+        (BASE + "/missing.exe", Reply(), "Server returned HTTP 404. Check the download URL."),
+        (f"http://localhost:{BASE.rsplit(':', 1)[1]}{SETUP}", Reply(installer), "Invalid download URL."),
+        (BASE + SETUP, Reply(installer, cut_at=len(installer) // 2), DOWNLOAD_FAILED),
+        (BASE + SETUP, Reply(installer, length=len(installer) + 100), DOWNLOAD_FAILED),
+    ]
+    for url, reply, message in rows:
+        j = Journey(t, server, offer(url=url), {SETUP: reply})
+        j.box(PROMPT, "ok")
+        t.check_equal(j.box(FAILED, "ok"), message, f"download from {url}, {reply.length}")
+        j.still_running(message)
+    t.check(not launch_record().exists(), "no failed download starts anything")
+
+
+def check_progress(t, server):
+    # Wine holds the last bytes of a chunk back until more arrive: chunked, the stall comes a little later.
+    for length, stall_at, status, position, close in (
+            (-1, MB // 4, "Downloading... 512 / 2048 KB", MB // 4, "click"),
+            (None, MB // 4 + 512, "Downloading... 512 KB", 0, "close")):
+        j = Journey(t, server, offer(), {SETUP: Reply(bytes(MB), length=length, stall_at=stall_at, stall=8)})
+        j.box(PROMPT, "ok")
+        window, controls = j.progress()
+        zv.wait_for(lambda: zv.run_driver("text", "--hwnd", controls["static"])[0]["text"] == status, 10,
+                    what=status)
+        bar = controls["msctls_progress32"]
+        send = lambda msg: int(zv.run_driver("send", "--hwnd", bar, "--msg", msg)[0]["result"])
+        t.check_equal((send(PBM_GETPOS), send(PBM_GETRANGE)), (position, MB if length else 100), f"bar: {status}")
+        zv.run_driver(close, "--hwnd", controls["button"] if close == "click" else window["hwnd"])
+        zv.run_driver("wait-gone", "--hwnd", window["hwnd"], "--timeout-ms", 15000, timeout=30)
+        t.check(not zv.windows(title=FAILED), f"{close} during the download shows no message")
+        j.still_running(f"{close} during the download")
+
+
+def launch_record():
+    return zv.env().pictures_dir.parent / "Temp" / "zv-launch.txt"
+
+
+def check_complete_download(t, server, installer):
+    late = offer()
+    late.stall_at, late.stall = 0, 4   # time to start a recording before the offer arrives
+    j = Journey(t, server, late, {SETUP: Reply(installer)})
+    folder = zv.env().pictures_dir / "Zentrovia"
+    before = set(folder.glob("*.mp4"))
+    zv.run_driver("command", "--hwnd", j.hwnd, "--id", 1001)
+    j.box(PROMPT, "ok")
+    t.check_equal(zv.wait_exit(j.app, 30), 0, "a complete download ends the program with 0")
+    temp = launch_record().parent
+    t.check_equal(launch_record().read_text().split()[0], "verb=runas", "the installer is started elevated")
+    zv.wait_for(lambda: (temp / "Zentrovia-Setup.exe.ran").exists(), 20, what="the installer ran")
+    t.check_equal(run_probe("read").get("stored"), "1.0.1", "AcknowledgedVersion stored")
+    recordings = sorted(set(folder.glob("*.mp4")) - before)
+    t.require(len(recordings) == 1, "the running recording was kept")
+    streams = zv.ffprobe_json(recordings[0])["streams"]
+    t.check_equal([s["codec_name"] for s in streams], ["h264"], "the recording was finalized")
+
+
+def main(t):
+    server = Server(Path(tempfile.mkdtemp(prefix="zv-update-")))
+    t.at_cleanup(server.stop)
+    t.at_cleanup(lambda: run_probe("check", "-"))
+    launch_record().unlink(missing_ok=True)
+    installer = PROBE.read_bytes()
+    check_decisions(t, server)
+    check_prompts(t, server)
+    check_failed_downloads(t, server, installer)
+    check_progress(t, server)
+    check_complete_download(t, server, installer)
+
+
+if __name__ == "__main__":
+    zv.run_test(main)

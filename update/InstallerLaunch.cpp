@@ -1,0 +1,3 @@
+#include "update/UpdatePrompt.h"
+
+BOOL LaunchInstaller(SHELLEXECUTEINFOW& request) { return ShellExecuteExW(&request); }
