@@ -57,7 +57,6 @@ public:
     bool isOpen() const { return file_.isOpen(); }
     bool failed() const { return file_.failed(); }
     int error() const { return file_.error(); }  // errno of the first I/O failure since open; 0 if none
-    const Mp4SampleTable& writtenSamples() const { return table_; }
 
 private:
     bool writeFragment();
