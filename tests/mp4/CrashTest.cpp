@@ -1,10 +1,11 @@
-// A recording that ends badly (full disk, kill, no finalize) must keep every complete fragment
-// and decode cleanly; a full disk must be reported as such and finalize must say it failed.
+// A recording that ends badly (full disk, lost file, kill, no finalize) must keep every complete
+// fragment and decode cleanly; a failure must be reported as what it is and finalize must say so.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <random>
@@ -33,7 +34,7 @@ void expectPlaysRegularPrefix(const std::string& path) {
 
 }  // namespace
 
-TEST(CrashSafety, FullDiskKeepsEveryCompleteFragmentAndIsReported) {
+TEST(CrashSafety, FailedWritesKeepEveryCompleteFragmentAndAreReported) {
     const std::string reference = scratchDirectory() + "/complete.mp4";
     ASSERT_EQ(runWriter(reference, "finalize"), "0 1 0\n");
     expectPlaysAs(reference, 64, 48, regularTimes(kFrames), true);
@@ -76,6 +77,10 @@ TEST(CrashSafety, FullDiskKeepsEveryCompleteFragmentAndIsReported) {
         expectPlaysAs(path, 64, 48, regularTimes(cut.framesKept), cut.plain);
         EXPECT_EQ(topLevelBoxes(path).at(1) == "mdat", cut.plain);
     }
+    // A file that stops taking writes for any other reason: Unreachable, and again cut back and indexed.
+    const std::string vanished = scratchDirectory() + "/vanished.mp4";
+    EXPECT_EQ(runWriter(vanished, "vanish"), "2 0 1\n");
+    expectPlaysAs(vanished, 64, 48, regularTimes(firstFrames), true);
 }
 
 TEST(CrashSafety, DestroyedOrKilledAtRandomMomentsLeavesDecodableFiles) {
@@ -95,11 +100,8 @@ TEST(CrashSafety, DestroyedOrKilledAtRandomMomentsLeavesDecodableFiles) {
         }
         // Wait (bounded) until a first fragment is complete, then kill at a random moment.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        auto hasFragment = [&] {
-            const auto boxes = topLevelBoxes(path);
-            return std::find(boxes.begin(), boxes.end(), "moof") != boxes.end();
-        };
-        while (!hasFragment() && std::chrono::steady_clock::now() < deadline)
+        while (std::ranges::count(topLevelBoxes(path), std::string("moof")) == 0 &&
+               std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 400));
         kill(child, SIGKILL);

@@ -3,12 +3,16 @@
 //   finalize  stop at the first refused frame, finalize, print "failure finalized stoppedEarly"
 //   destroy   let the destructor end the recording (no finalize)
 //   paced     1 ms between frames, for being killed from outside at any moment
+//   vanish    like finalize, but the file's descriptor stops taking writes after 70 frames
 // With a limit the file layer gets EFBIG at that byte, as on a volume that is full.
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -31,6 +35,14 @@ int main(int argc, char** argv) {
         const auto frame = mp4test::syntheticFrame(64, 48, uint32_t(accepted));
         if (!writer.writeFrame(frame.data(), frame.size(), int64_t(accepted) * 333'333)) break;
         if (mode == "paced") std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (mode == "vanish" && accepted == 70) {
+            // As when the drive goes away: the open file turns into one that refuses writes (EBADF).
+            for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+                std::error_code ignored;
+                if (std::filesystem::read_symlink(fd.path(), ignored) == std::filesystem::canonical(argv[1]))
+                    dup2(open("/dev/null", O_RDONLY), std::stoi(fd.path().filename()));
+            }
+        }
     }
     if (mode == "destroy") return 0;
     const WriterFailure before = writer.failure();

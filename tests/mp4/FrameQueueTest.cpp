@@ -5,8 +5,7 @@
 
 #include "FrameQueue.h"
 
-using zv::writer::FrameQueue;
-using zv::writer::QueuedFrame;
+using namespace zv::writer;
 
 TEST(FrameQueue, KeepsOrderWithinBoundedMemoryAndClosesEitherWay) {
     FrameQueue queue(3);

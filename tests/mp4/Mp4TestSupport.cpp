@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -14,10 +13,14 @@
 namespace mp4test {
 namespace {
 
-std::string quoted(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
+std::string decodeErrors(const std::string& path) {
+    // What ffmpeg says while decoding the whole file. Passthrough timing: the null muxer would
+    // otherwise round close stamps together and complain.
+    int exitCode = 0;
+    const std::string out = runCommand(
+        "ffmpeg -nostdin -v error -i '" + path + "' -fps_mode passthrough -enc_time_base -1 -f null - 2>&1",
+        &exitCode);
+    return exitCode != 0 && out.empty() ? "ffmpeg exited with " + std::to_string(exitCode) : out;
 }
 
 }  // namespace
@@ -59,18 +62,9 @@ std::vector<int64_t> regularTimes(int count, int64_t start) {
     return times;
 }
 
-std::string decodeErrors(const std::string& path) {
-    // Passthrough timing: the null muxer would otherwise round close stamps together and complain.
-    int exitCode = 0;
-    const std::string out = runCommand(
-        "ffmpeg -nostdin -v error -i " + quoted(path) + " -fps_mode passthrough -enc_time_base -1 -f null - 2>&1",
-        &exitCode);
-    return exitCode != 0 && out.empty() ? "ffmpeg exited with " + std::to_string(exitCode) : out;
-}
-
 std::vector<ProbeSection> probe(const std::string& path, const std::string& sections) {
     const std::string flag = sections == "format" ? "-show_format" : "-count_frames -show_" + sections;
-    std::istringstream lines(runCommand("ffprobe -v error " + flag + " -of compact=p=0 " + quoted(path)));
+    std::istringstream lines(runCommand("ffprobe -v error " + flag + " -of compact=p=0 '" + path + "'"));
     std::vector<ProbeSection> result;
     for (std::string line; std::getline(lines, line);) {
         ProbeSection& section = result.emplace_back();

@@ -17,9 +17,6 @@ std::vector<uint8_t> syntheticFrame(int width, int height, uint32_t tag);
 
 std::vector<int64_t> regularTimes(int count, int64_t start = 0);  // 30 fps stamps in 100 ns
 
-// What ffmpeg prints while decoding the whole file; empty when it decodes cleanly.
-std::string decodeErrors(const std::string& path);
-
 using ProbeSection = std::map<std::string, std::string>;
 // ffprobe's sections of one kind: "streams" (frames counted by decoding), "packets" or "format".
 std::vector<ProbeSection> probe(const std::string& path, const std::string& sections);
