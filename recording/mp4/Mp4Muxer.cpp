@@ -7,6 +7,9 @@ namespace zv::mp4 {
 namespace {
 
 constexpr uint64_t kMax32 = std::numeric_limits<uint32_t>::max();
+// The longest one sample may last (about 6.6 hours). Some readers (ffmpeg among them) take a step
+// as a signed 32-bit number and show the frame after a longer one almost at once.
+constexpr uint64_t kLongestSampleTicks = 0x7FFF'FFFF;
 
 uint64_t ticksFrom100ns(int64_t duration100ns) {
     return (uint64_t(duration100ns) * kTimescale / 1000 + 5'000) / 10'000;
@@ -21,7 +24,7 @@ bool Mp4Muxer::open(const std::filesystem::path& path, const Mp4VideoTrack& trac
     track_ = track;
     limits_ = limits;
     table_ = {};
-    wrapOffset_ = finalMoovOffset_ = 0;
+    wrapOffset_ = finalMoovOffset_ = committedEnd_ = 0;
     nextSequence_ = 1;
     pending_.clear();
     pendingBytes_.clear();
@@ -32,7 +35,9 @@ bool Mp4Muxer::open(const std::filesystem::path& path, const Mp4VideoTrack& trac
     if (!file_.open(path)) return false;
     const Mp4FileStart start = buildFileStart(track_);
     wrapOffset_ = start.wrapOffset;
-    return file_.append(start.bytes.data(), start.bytes.size()) && file_.flush();
+    if (!file_.append(start.bytes.data(), start.bytes.size()) || !file_.flush()) return false;
+    committedEnd_ = file_.size();
+    return true;
 }
 
 uint64_t Mp4Muxer::ticksFor(int64_t time100ns) {
@@ -40,10 +45,10 @@ uint64_t Mp4Muxer::ticksFor(int64_t time100ns) {
     uint64_t ticks = ticksFrom100ns(time100ns - firstTime100ns_) - skippedTicks_;
     // Stamps closer than one tick still get distinct times.
     if (ticks <= lastTicks_) ticks = lastTicks_ + 1;
-    if (ticks - lastTicks_ > kMax32) {
+    if (ticks - lastTicks_ > kLongestSampleTicks) {
         // A gap longer than one sample can last: the timeline after it moves earlier by the excess.
-        skippedTicks_ += ticks - lastTicks_ - kMax32;
-        ticks = lastTicks_ + kMax32;
+        skippedTicks_ += ticks - lastTicks_ - kLongestSampleTicks;
+        ticks = lastTicks_ + kLongestSampleTicks;
     }
     return ticks;
 }
@@ -85,6 +90,7 @@ bool Mp4Muxer::writeFragment() {
         !file_.flush() || !file_.overwrite(moofOffset + 4, "moof", 4) || !file_.flush())
         return false;
     ++nextSequence_;
+    committedEnd_ = file_.size();
     table_.chunks.push_back(Mp4Chunk{payloadOffset, uint32_t(table_.samples.size()), uint32_t(pending_.size())});
     table_.samples.insert(table_.samples.end(), pending_.begin(), pending_.end());
     pending_.clear();
@@ -118,9 +124,21 @@ bool Mp4Muxer::commitFinalIndex() {
     return file_.overwrite(wrapOffset_, header.data(), header.size()) && file_.flush();
 }
 
+bool Mp4Muxer::cutBackToLastFragment() {
+    // The samples held back or caught in the failed write are lost; what remains must be exactly
+    // what the index will describe.
+    pending_.clear();
+    pendingBytes_.clear();
+    return committedEnd_ > 0 && file_.cutBackTo(committedEnd_);
+}
+
 bool Mp4Muxer::finalize() {
-    const bool written = writeFinalIndex() && commitFinalIndex();
-    return close() && written;
+    if (!file_.isOpen()) return false;
+    bool written = writeFinalIndex() && commitFinalIndex();
+    // A full disk may still take the index once the half-written fragment is gone. Once the index
+    // is typed as moov it is left alone: the file already plays as it is.
+    if (!written && !indexWritten_ && cutBackToLastFragment()) written = writeFinalIndex() && commitFinalIndex();
+    return close() && written && file_.error() == 0;
 }
 
 bool Mp4Muxer::close() {

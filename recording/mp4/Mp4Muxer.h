@@ -2,6 +2,8 @@
 // Writes one H.264 track to an MP4 file that stays playable while it grows: an initial moov
 // announcing fragments, then a moof+mdat pair at most about every two seconds, each flushed.
 // finalize() appends a complete index and turns the file into a plain MP4 in one last write.
+// After a failed write the file keeps every complete fragment; finalize then cuts off the
+// half-written rest and still tries to index what is there.
 // Every box a reader could trip over goes down as 'free' and gets its real type in a single
 // 4-byte write once complete, so a file cut at any byte still plays up to its last fragment.
 //
@@ -41,7 +43,9 @@ public:
     // also false once any I/O has failed.
     bool writeSample(const uint8_t* sample, size_t size, int64_t time100ns, bool keyFrame);
 
-    bool finalize();  // = writeFinalIndex() + commitFinalIndex() + close; false on any I/O error seen
+    // = writeFinalIndex() + commitFinalIndex() + close, tried once more without the samples not yet
+    // on disk if that fails. False whenever any I/O failed since open, even if the retry worked.
+    bool finalize();
 
     // The two halves of finalize, apart so tests can stop between them as a crash would.
     bool writeFinalIndex();   // flushes the held samples, appends the complete moov
@@ -52,11 +56,12 @@ public:
 
     bool isOpen() const { return file_.isOpen(); }
     bool failed() const { return file_.failed(); }
-    const Mp4SampleTable& writtenSamples() const { return table_; }
+    int error() const { return file_.error(); }  // errno of the first I/O failure since open; 0 if none
 
 private:
     bool writeFragment();
     bool closeFragmentAt(uint64_t nextTicks);
+    bool cutBackToLastFragment();
     uint64_t ticksFor(int64_t time100ns);
 
     OutputFile file_;
@@ -65,6 +70,7 @@ private:
     Mp4SampleTable table_;  // samples already on disk
     uint64_t wrapOffset_ = 0;
     uint64_t finalMoovOffset_ = 0;
+    uint64_t committedEnd_ = 0;  // end of the last complete fragment (or of the file start)
     uint32_t nextSequence_ = 1;
 
     // Samples gathered for the next fragment; the last of them waits for the next stamp to know its duration.

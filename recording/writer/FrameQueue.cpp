@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace zv::mp4 {
+namespace zv::writer {
 
 bool FrameQueue::push(const uint8_t* data, size_t size, int64_t time100ns) {
     std::vector<uint8_t> buffer;
@@ -64,4 +64,4 @@ size_t FrameQueue::buffersAllocated() const {
     return allocated_;
 }
 
-}  // namespace zv::mp4
+}  // namespace zv::writer

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-namespace zv::mp4 {
+namespace zv::writer {
 
 struct QueuedFrame {
     std::vector<uint8_t> pixels;
@@ -44,4 +44,4 @@ private:
     bool closed_ = false;
 };
 
-}  // namespace zv::mp4
+}  // namespace zv::writer

@@ -2,10 +2,13 @@
 // Encodes raw frames to H.264 on its own thread and writes them to a crash-safe MP4
 // (see Mp4Muxer.h for the file layout and how stamps map to presentation times).
 // open, writeFrame, finalize and the destructor are meant for one thread (the capture thread).
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+
+namespace zv::writer {
 
 struct VideoFileWriterConfig {
     int width = 0;
@@ -13,6 +16,9 @@ struct VideoFileWriterConfig {
     uint32_t bitrate = 4'000'000;
     size_t queueFrames = 3;
 };
+
+// Why a writer stopped taking frames; None while all is well. Set once, by the first failure.
+enum class WriterFailure { None, DiskFull, Unreachable, Encoder };
 
 struct VideoFileWriterState;
 
@@ -29,17 +35,27 @@ public:
 
     // Copies a frame (rows bottom-up, width*4 bytes each, B,G,R,x) and queues it; waits while
     // the queue is full. False, with nothing queued, when not open, when length is not
-    // width*height*4, when time100ns is not after the last accepted frame's, or after an I/O error.
+    // width*height*4, when time100ns is not after the last accepted frame's, or once failure() is set.
     bool writeFrame(const uint8_t* bgraBottomUp, size_t length, int64_t time100ns);
 
-    // Encodes everything queued, writes the complete index and closes. False on any I/O error seen.
+    // Encodes everything queued, writes the complete index and closes. After a failure the file
+    // keeps every complete fragment and gets an index if the disk still takes one; the result is
+    // then false all the same. True only when the complete file is on disk.
     bool finalize();
 
     bool isOpen() const;
+    WriterFailure failure() const;  // safe to call from any thread at any time
 
 private:
     void stop(bool finalizeFile);
 
     std::unique_ptr<VideoFileWriterState> state_;
+    std::atomic<WriterFailure> failure_{WriterFailure::None};
     bool finalizeResult_ = false;
 };
+
+}  // namespace zv::writer
+
+using zv::writer::VideoFileWriter;
+using zv::writer::VideoFileWriterConfig;
+using zv::writer::WriterFailure;

@@ -1,9 +1,12 @@
-// Helper for the crash test: records frames through VideoFileWriter and then dies without
-// finalizing. Usage: mp4_crash_writer FILE MODE FRAMES WIDTH HEIGHT, MODE one of
-//   exit     _exit(0) right after the last writeFrame
-//   kill     SIGKILL itself right after the last writeFrame
-//   destroy  let the writer's destructor run (no finalize)
-//   paced    1 ms between frames, finalize at the end: for being killed from outside at any moment
+// Child process of the crash test: records synthetic 64x48 frames at 30 fps through VideoFileWriter.
+// Usage: mp4_crash_writer FILE MODE FRAMES [FILE_SIZE_LIMIT], MODE one of
+//   finalize  stop at the first refused frame, finalize, print "failure finalized stoppedEarly"
+//   destroy   let the destructor end the recording (no finalize)
+//   paced     1 ms between frames, for being killed from outside at any moment
+//   vanish    like finalize, but the file's descriptor stops taking writes after 70 frames
+// With a limit the file layer gets EFBIG at that byte, as on a volume that is full.
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -13,32 +16,39 @@
 #include <string>
 #include <thread>
 
+#include "Mp4TestSupport.h"
 #include "VideoFileWriter.h"
-#include "TestStreams.h"
-#include "WriterFixtures.h"
 
 int main(int argc, char** argv) {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: %s FILE exit|kill|destroy FRAMES WIDTH HEIGHT\n", argv[0]);
-        return 2;
-    }
+    if (argc < 4) return 2;
     const std::string mode = argv[2];
     const int frames = std::atoi(argv[3]);
-    const int width = std::atoi(argv[4]);
-    const int height = std::atoi(argv[5]);
-    mp4test::prepareEncoder(width, height);
-    // Nothing of this process is needed on disk after here, and it may not live to clean up.
-    std::error_code ignored;
-    std::filesystem::remove_all(mp4test::scratchDirectory(), ignored);
-    VideoFileWriter writer;
-    if (!writer.open(argv[1], VideoFileWriterConfig{width, height})) return 3;
-    for (int i = 0; i < frames; ++i) {
-        const auto frame = mp4test::syntheticFrame(width, height, uint32_t(i));
-        if (!writer.writeFrame(frame.data(), frame.size(), int64_t(i) * 333'333)) return 4;
-        if (mode == "paced") std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (argc > 4) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{rlim_t(std::atoll(argv[4])), RLIM_INFINITY};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
     }
-    if (mode == "paced") return writer.finalize() ? 0 : 5;
-    if (mode == "exit") _exit(0);
-    if (mode == "kill") raise(SIGKILL);
-    return mode == "destroy" ? 0 : 2;
+    VideoFileWriter writer;
+    if (!writer.open(argv[1], VideoFileWriterConfig{64, 48})) return 3;
+    int accepted = 0;
+    for (; accepted < frames; ++accepted) {
+        const auto frame = mp4test::syntheticFrame(64, 48, uint32_t(accepted));
+        if (!writer.writeFrame(frame.data(), frame.size(), int64_t(accepted) * 333'333)) break;
+        if (mode == "paced") std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (mode == "vanish" && accepted == 70) {
+            // As when the drive goes away: the open file turns into one that refuses writes (EBADF).
+            for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+                std::error_code ignored;
+                if (std::filesystem::read_symlink(fd.path(), ignored) == std::filesystem::canonical(argv[1]))
+                    dup2(open("/dev/null", O_RDONLY), std::stoi(fd.path().filename()));
+            }
+        }
+    }
+    if (mode == "destroy") return 0;
+    const WriterFailure before = writer.failure();
+    const bool finalized = writer.finalize();
+    // A failure seen while recording must stay the one reported.
+    if (before != WriterFailure::None && writer.failure() != before) return 4;
+    std::printf("%d %d %d\n", int(writer.failure()), finalized ? 1 : 0, accepted < frames ? 1 : 0);
+    return 0;
 }
