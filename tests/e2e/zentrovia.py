@@ -1,0 +1,106 @@
+"""What the Zentrovia journeys share: starting the program, reading its window and tray menu
+as a user sees them, and checking a recording with ffprobe/ffmpeg."""
+import re
+import time
+import subprocess
+from pathlib import Path
+
+import zvtest as zv
+
+RECORD, PAUSE, FOLDER, BROWSE, STATUS = 1001, 1003, 1011, 1012, 1007
+WM_TRAYICON, WM_RBUTTONUP, WM_LBUTTONDBLCLK, BM_GETIMAGE = 0x0401, 0x0205, 0x0203, 0x00F6
+READY = "Ready to Record"
+CLOCK = re.compile(r"(?:Recording|Duration): (\d\d):(\d\d):(\d\d)$")
+AWAY = (1500, 900)  # where the pointer waits, off the window
+
+
+def start(t):
+    """Starts Zentrovia and waits for its main window; it is stopped at cleanup."""
+    app = zv.start_app()
+    t.at_cleanup(lambda: zv.stop_app(app))
+    win = zv.find_window(title="zentrovia", class_name="ZENTROVIA", timeout_ms=20000)
+    app.hwnd, app.pid = win["hwnd"], int(win["pid"])
+    return app, win
+
+
+def main_window(app):
+    return zv.run_driver("find", "--title", "zentrovia", "--pid", app.pid)[0]
+
+
+def controls(app):
+    return {int(r["id"]): r for r in zv.run_driver("children", "--hwnd", app.hwnd) if r["id"] != "0"}
+
+
+def status(app):
+    return controls(app)[STATUS]["text"]
+
+
+def seconds(text):
+    """hh:mm:ss of a status or duration line in seconds; None for other texts."""
+    match = CLOCK.match(text)
+    return match and int(match[1]) * 3600 + int(match[2]) * 60 + int(match[3])
+
+
+def click(app, control_id):
+    """A real mouse click on a control of the main window; returns when it was made. The pointer then leaves."""
+    client, (left, top, right, bottom) = zv.rect(main_window(app)["client"]), zv.rect(controls(app)[control_id]["rect"])
+    zv.mouse_click(client[0] + (left + right) // 2, client[1] + (top + bottom) // 2)
+    clicked = time.monotonic()
+    zv.mouse_move(*AWAY)
+    return clicked
+
+
+def pictures(app, scratch):
+    """Handles and on-screen pictures of the record and pause buttons, without the edge where the
+    corners and the focus mark change."""
+    client, parts = zv.rect(main_window(app)["client"]), controls(app)
+    def one(control_id):
+        left, top = zv.rect(parts[control_id]["rect"])[:2]
+        shot = zv.capture(client[0] + left + 8, client[1] + top + 8, 32, 32, scratch / f"{control_id}.bmp")
+        return zv.run_driver("send", "--hwnd", parts[control_id]["hwnd"], "--msg", BM_GETIMAGE)[0]["result"], shot.rows
+    return one(RECORD), one(PAUSE)
+
+
+def open_tray_menu(app):
+    """A right click on the tray icon; returns the menu's items as the program holds them."""
+    zv.run_driver("post", "--hwnd", app.hwnd, "--msg", WM_TRAYICON, "--lparam", WM_RBUTTONUP)
+    popup = zv.find_window(class_name="#32768", pid=app.pid)
+    return zv.run_driver("menu", "--hwnd", popup["hwnd"])
+
+
+def tray_duration(app):
+    items = open_tray_menu(app)
+    zv.key("Escape")
+    zv.wait_for(lambda: not zv.windows(class_name="#32768", visible=True), 10, what="the tray menu to close")
+    return seconds(items[3]["text"])
+
+
+def new_recording(t, folder, before):
+    made = sorted(p.name for p in folder.glob("Zentrovia_*.mp4") if p.name not in before)
+    t.require(len(made) == 1, f"one new recording in {folder}", made)
+    return folder / made[0]
+
+
+def check_recording(t, path, expected_s, label):
+    """One full-screen H.264 stream, expected_s long (a pause left out), no hole, decoded without a word."""
+    probe = zv.ffprobe_json(path)
+    streams = [(s["codec_name"], s["width"], s["height"]) for s in probe["streams"]]
+    t.check_equal(streams, [("h264", 1920, 1080)], f"{label}: one full-screen H.264 stream")
+    duration = float(probe["format"]["duration"])
+    t.check(abs(duration - expected_s) <= 1.0, f"{label}: {duration:.2f} s long, recorded {expected_s:.2f} s")
+    times = [float(f["pts_time"]) for f in zv.ffprobe_frames(path)]
+    gaps = [b - a for a, b in zip(times, times[1:])] or [0]
+    t.check(min(gaps) > 0 and max(gaps) < 1.0, f"{label}: frames rise with no hole in the timeline", f"{max(gaps):.2f} s")
+    decode = subprocess.run(["ffmpeg", "-v", "error", "-i", str(path), "-enc_time_base", "-1", "-f", "null", "-"], capture_output=True, text=True)
+    t.check(decode.returncode == 0 and not decode.stderr, f"{label}: ffmpeg decodes it without a word", decode.stderr[:300])
+
+
+def decoded_pixels(path, at_s):
+    """RGB bytes of the frame at at_s seconds, decoded by ffmpeg."""
+    return subprocess.run(["ffmpeg", "-v", "error", "-ss", str(at_s), "-i", str(path), "-frames:v", "1", "-f", "rawvideo",
+                           "-pix_fmt", "rgb24", "-"], capture_output=True, timeout=120).stdout
+
+
+def linux_path(windows_path):
+    """C:\\... of the session's prefix as a Linux path."""
+    return Path(zv.env().session_env["WINEPREFIX"], "drive_c", *windows_path[3:].split("\\"))
