@@ -90,8 +90,10 @@ HBITMAP makeButtonImage(WORD resourceId, float opacity) {
         FillTile(graphics);
         DrawIcon(graphics, *icon, opacity);
     }
+    // GDI bitmaps have no transparency: the tile's see-through corners take the colour of the
+    // window behind the button, not black.
     HBITMAP picture = nullptr;
-    if (tile.GetHBITMAP(Gdiplus::Color(0, 0, 0, 0), &picture) != Gdiplus::Ok) return nullptr;
+    if (tile.GetHBITMAP(Gdiplus::Color{kTileColour}, &picture) != Gdiplus::Ok) return nullptr;
     return picture;
 }
 
