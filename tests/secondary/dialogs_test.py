@@ -111,6 +111,9 @@ def main(t):
     check_about(t, app)
     check_settings(t, app)
     check_webcam_without_camera(t, app)
+    open_settings(app)  # the tray's Exit while the settings window runs its loop still ends the program
+    zv.run_driver("command", "--hwnd", app.hwnd, "--id", 2003)
+    t.check_equal(zv.wait_exit(app, 30), 0, "the tray's Exit with the settings window open ends the program with 0")
 
 
 zv.run_test(main)

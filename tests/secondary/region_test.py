@@ -85,6 +85,10 @@ def main(t):
                           ("Escape mid-drag", drag(150, 150, 450, 350, escape_midway=True))):
         t.check(on_selector(app, gesture), f"after {what} the main window is back in front")
     check_recorded_region(t, app, folder, 100, 50, "301 x 201 at (100,50), then a click, a line and Escape")
+    click(app, REGION)  # the tray's Exit while the selector runs its loop still ends the program
+    zv.find_window(class_name="RegionSelectorClass", pid=app.pid)
+    zv.run_driver("command", "--hwnd", app.hwnd, "--id", 2003)
+    t.check_equal(zv.wait_exit(app, 30), 0, "the tray's Exit with the selector open ends the program with 0")
 
 
 zv.run_test(main)
