@@ -3,6 +3,7 @@
 
 #include "app/AppState.h"
 #include "app/MessageLoop.h"
+#include "app/WindowClass.h"
 #include "common/WinHandles.h"
 
 #include "Version.h"
@@ -17,7 +18,6 @@ constexpr COLORREF kBackground = RGB(45, 45, 48);
 constexpr COLORREF kText = RGB(210, 210, 215);
 constexpr int kWidth = 340;
 constexpr int kHeight = 180;
-constexpr UINT kClassSize = 80;
 constexpr DWORD kStyle = WS_POPUPWINDOW | WS_DLGFRAME | WS_VISIBLE;
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST;
 
@@ -58,14 +58,8 @@ LRESULT CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 
 void RegisterAboutClass(HBRUSH brush) {
     if (app.aboutClassRegistered) return;
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = kClassSize;
-    windowClass.lpfnWndProc = AboutProc;
-    windowClass.hInstance = app.moduleInstance;
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = brush;  // only the first opening's; the window paints its own background
-    windowClass.lpszClassName = kClassName;
-    RegisterClassExW(&windowClass);
+    // The first opening's brush only: the window paints its own background.
+    RegisterWindowClass(kClassName, AboutProc, brush);
     app.aboutClassRegistered = true;
 }
 

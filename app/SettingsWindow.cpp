@@ -4,6 +4,7 @@
 #include "app/AppState.h"
 #include "app/DarkButton.h"
 #include "app/MessageLoop.h"
+#include "app/WindowClass.h"
 #include "common/WinHandles.h"
 #include "recording/AudioDeviceList.h"
 #include "webcam/WebcamOverlay.h"
@@ -162,15 +163,8 @@ LRESULT CALLBACK SettingsProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 
 void RegisterSettingsClass() {
     static bool registered = false;
-    if (registered) return;
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof(windowClass);
-    windowClass.lpfnWndProc = SettingsProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = CreateSolidBrush(kBackground);  // the class keeps it for the process
-    windowClass.lpszClassName = kClassName;
-    registered = RegisterClassExW(&windowClass) != 0;
+    // The class keeps its brush for the process.
+    if (!registered) registered = RegisterWindowClass(kClassName, SettingsProc, CreateSolidBrush(kBackground));
 }
 
 }  // namespace

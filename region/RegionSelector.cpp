@@ -1,6 +1,7 @@
 #include "region/RegionSelector.h"
 
 #include "app/MessageLoop.h"
+#include "app/WindowClass.h"
 #include "common/WinHandles.h"
 
 #include <windowsx.h>
@@ -114,20 +115,14 @@ RegionSelector::~RegionSelector() {
 
 bool RegionSelector::run() {
     HINSTANCE module = GetModuleHandleW(nullptr);
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof(windowClass);
-    windowClass.style = CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = RegionSelectorProc;
-    windowClass.hInstance = module;
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_CROSS);
-    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-    windowClass.lpszClassName = kClassName;
-    RegisterClassExW(&windowClass);  // an earlier run's class still registered is fine
+    // An earlier run's class still registered is fine.
+    RegisterWindowClass(kClassName, RegionSelectorProc, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)),
+                        CS_HREDRAW | CS_VREDRAW, IDC_CROSS);
 
     const int width = GetSystemMetrics(SM_CXSCREEN);
     const int height = GetSystemMetrics(SM_CYSCREEN);
-    window = CreateWindowExW(WS_EX_LAYERED | WS_EX_TOPMOST, kClassName, kTitle, WS_POPUP, 0, 0, width, height, nullptr, nullptr,
-                    module, this);
+    window = CreateWindowExW(WS_EX_LAYERED | WS_EX_TOPMOST, kClassName, kTitle, WS_POPUP, 0, 0, width, height, nullptr,
+                             nullptr, module, this);
     if (!window) return false;
     SetLayeredWindowAttributes(window, 0, kOpacity, LWA_ALPHA);
     ShowWindow(window, SW_SHOW);

@@ -1,5 +1,6 @@
 #include "webcam/WebcamOverlay.h"
 
+#include "app/WindowClass.h"
 #include "common/Result.h"
 #include "common/WinHandles.h"
 
@@ -33,16 +34,9 @@ LRESULT CALLBACK OverlayProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 
 void RegisterOverlayClass() {
     static bool registered = false;
-    if (registered) return;
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof(windowClass);
-    windowClass.style = CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = OverlayProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = CreateSolidBrush(kFrame);  // the class keeps it for the process
-    windowClass.lpszClassName = kClassName;
-    registered = RegisterClassExW(&windowClass) != 0;
+    // The class keeps its brush for the process.
+    if (!registered)
+        registered = RegisterWindowClass(kClassName, OverlayProc, CreateSolidBrush(kFrame), CS_HREDRAW | CS_VREDRAW);
 }
 
 HRESULT FirstCamera(ComRef<IBaseFilter>& camera) {
