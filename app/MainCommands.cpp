@@ -1,12 +1,17 @@
 // The main window's command table: buttons, menu bar, accelerators and tray menu.
 #include "MainCommands.h"
 
+#include "AboutWindow.h"
 #include "AppState.h"
+#include "MessageLoop.h"
+#include "SettingsWindow.h"
 #include "StatusDisplay.h"
 #include "images/ButtonImage.h"
 #include "../recording/Recorder.h"
 #include "../recording/RecordingName.h"
+#include "../region/RegionSelector.h"
 #include "../resources/resource.h"
+#include "../webcam/WebcamOverlay.h"
 
 #include <shlobj.h>
 
@@ -65,9 +70,35 @@ void OnFullScreen(HWND window) {
     RefreshRecordingUi(window);
 }
 
-void OnRegion(HWND) {
-    // The region selector is not part of this build yet; the command stays inert.
+void OnRegion(HWND window) {
+    if (!RecorderReady()) return;
+    ShowWindow(window, SW_HIDE);
+    Sleep(100);  // the main window is off the screen before the selector covers it
+    RegionSelector selector;
+    if (selector.run()) {
+        const RECT& chosen = selector.selection;
+        app.selectedRegion = {chosen.left, chosen.top, chosen.right - chosen.left, chosen.bottom - chosen.top};
+    }
+    if (AppQuitRequested()) return;  // the main window is gone
+    ShowWindow(window, SW_SHOW);
+    SetForegroundWindow(window);
+    RefreshRecordingUi(window);
 }
+
+void OnWebcam(HWND) {
+    WebcamOverlay& overlay = WebcamOverlay::instance();
+    app.webcamOn = !app.webcamOn;
+    if (app.webcamOn)
+        app.webcamOn = overlay.open(app.webcamCornerChoice);
+    else
+        overlay.close();
+    if (app.webcamButton)
+        SetButtonPicture(app.webcamButton, (app.webcamOn ? app.gdi.bmpWebcamOn : app.gdi.bmpWebcamDimmed).get());
+}
+
+void OnAbout(HWND window) { OpenAboutWindow(window); }
+
+void OnSettings(HWND window) { OpenSettingsWindow(window); }
 
 void OnMicrophone(HWND) {
     app.microphoneOn = !app.microphoneOn;
@@ -98,22 +129,19 @@ void OnTrayShow(HWND window) {
 
 void OnTrayHide(HWND window) { ShowWindow(window, SW_HIDE); }
 
-// Commands whose windows are not part of this build yet.
-void NotYetAvailable(HWND) {}
-
 struct CommandEntry {
     WORD id;
     void (*run)(HWND);
 };
 
 constexpr CommandEntry kCommands[] = {
-    {IDM_ABOUT, NotYetAvailable},       {IDM_EXIT, OnExit},
+    {IDM_ABOUT, OnAbout},                {IDM_EXIT, OnExit},
     {IDM_TRAY_EXIT, OnExit},            {IDC_RECORD, OnRecord},
     {IDC_PAUSE, OnPause},               {IDC_REGION, OnRegion},
     {IDC_FULLSCREEN, OnFullScreen},     {IDC_MICROPHONE, OnMicrophone},
-    {IDC_BROWSE, OnBrowse},             {IDC_WEBCAM, NotYetAvailable},
+    {IDC_BROWSE, OnBrowse},             {IDC_WEBCAM, OnWebcam},
     {IDM_TRAY_SHOW, OnTrayShow},        {IDM_TRAY_HIDE, OnTrayHide},
-    {IDM_SETTINGS, NotYetAvailable},
+    {IDM_SETTINGS, OnSettings},
 };
 
 }  // namespace

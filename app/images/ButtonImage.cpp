@@ -84,14 +84,16 @@ HBITMAP makeButtonImage(WORD resourceId, float opacity) {
     if (tile.GetLastStatus() != Gdiplus::Ok) return nullptr;
     {
         Gdiplus::Graphics graphics(&tile);
-        graphics.Clear(Gdiplus::Color(0, 0, 0, 0));
+        // GDI bitmaps have no transparency and Wine's conversion ignores its background colour: the
+        // corners outside the rounded tile are laid on the window's background here, or they turn black.
+        graphics.Clear(Gdiplus::Color{kTileColour});
         graphics.SetSmoothingMode(Gdiplus::SmoothingModeHighQuality);
         graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
         FillTile(graphics);
         DrawIcon(graphics, *icon, opacity);
     }
     HBITMAP picture = nullptr;
-    if (tile.GetHBITMAP(Gdiplus::Color(0, 0, 0, 0), &picture) != Gdiplus::Ok) return nullptr;
+    if (tile.GetHBITMAP(Gdiplus::Color{kTileColour}, &picture) != Gdiplus::Ok) return nullptr;
     return picture;
 }
 

@@ -1,0 +1,142 @@
+// The webcam overlay on real windows, with stand-ins for the camera's preview graph: where each
+// corner puts it, Apply in the settings window moving it, repeated close, and a graph that will
+// not run.
+#include "app/AppState.h"
+#include "app/MainCommands.h"
+#include "app/SettingsWindow.h"
+#include "resources/resource.h"
+#include "webcam/WebcamOverlay.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+
+namespace {
+
+HRESULT PreviewStarts(WebcamOverlay&) { return S_OK; }
+
+// A real graph that is built, then refuses to run (as when another program holds the camera).
+HRESULT GraphWillNotRun(WebcamOverlay& overlay) {
+    CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(overlay.graph.put()));
+    return overlay.graph ? HRESULT_FROM_WIN32(ERROR_BUSY) : E_UNEXPECTED;
+}
+
+std::wstring warningText;
+int warnings = 0;
+
+// Runs inside whatever message loop is waiting: the warning's, or the settings window's.
+void CALLBACK AnswerWarning(HWND, UINT, UINT_PTR, DWORD) {
+    if (HWND box = FindWindowW(L"#32770", L"Webcam")) {
+        wchar_t text[256] = {};
+        GetDlgItemTextW(box, 0xFFFF, text, 256);
+        warningText = text;
+        ++warnings;
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+}
+
+void CALLBACK ApplyBottomRight(HWND, UINT, UINT_PTR timer, DWORD) {
+    if (HWND settings = FindWindowW(L"SettingsDlg", L"General Settings")) {
+        KillTimer(nullptr, timer);
+        SendDlgItemMessageW(settings, 32, CB_SETCURSEL, 3, 0);
+        SendMessageW(settings, WM_COMMAND, 20, 0);
+    }
+}
+
+RECT OverlayRect() {
+    RECT rect{};
+    GetWindowRect(WebcamOverlay::instance().window, &rect);
+    return rect;
+}
+
+// Distances of the overlay from the screen's left, top, right and bottom edges.
+std::array<long, 4> EdgeDistances() {
+    const RECT r = OverlayRect();
+    return {r.left, r.top, GetSystemMetrics(SM_CXSCREEN) - r.right, GetSystemMetrics(SM_CYSCREEN) - r.bottom};
+}
+
+class Webcam : public ::testing::Test {
+protected:
+    void SetUp() override { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+    void TearDown() override {
+        WebcamOverlay::instance().close();
+        WebcamOverlay::startPreview = StartCameraPreview;
+    }
+};
+
+TEST_F(Webcam, EachCornerKeepsTwentyPixelsFromItsEdges) {
+    WebcamOverlay::startPreview = PreviewStarts;
+    WebcamOverlay& overlay = WebcamOverlay::instance();
+    ASSERT_TRUE(overlay.open(0));
+    struct Case { int corner; bool left, top; };
+    for (const Case c : {Case{0, true, true}, Case{1, false, true}, Case{2, true, false}, Case{3, false, false},
+                         Case{7, false, false}}) {
+        overlay.placeInCorner(c.corner);
+        const auto d = EdgeDistances();
+        EXPECT_EQ(c.left ? d[0] : d[2], 20) << "corner " << c.corner << ": side edge";
+        EXPECT_EQ(c.top ? d[1] : d[3], 20) << "corner " << c.corner << ": top or bottom edge";
+        const RECT r = OverlayRect();
+        EXPECT_EQ(r.right - r.left, 208);
+        EXPECT_EQ(r.bottom - r.top, 158);
+    }
+    EXPECT_TRUE(GetWindowLongW(overlay.window, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    EXPECT_EQ(SendMessageW(overlay.window, WM_NCHITTEST, 0, MAKELPARAM(OverlayRect().left + 2, OverlayRect().top + 2)),
+              HTCAPTION) << "the frame drags the overlay";
+}
+
+TEST_F(Webcam, ApplyInTheSettingsWindowMovesTheOpenOverlay) {
+    WebcamOverlay::startPreview = PreviewStarts;
+    HWND main = CreateWindowExW(0, L"STATIC", L"main", WS_POPUP | WS_VISIBLE, 100, 100, 520, 310, nullptr, nullptr,
+                                nullptr, nullptr);
+    app.webcamOn = WebcamOverlay::instance().open(app.webcamCornerChoice);
+    ASSERT_TRUE(app.webcamOn);
+    ASSERT_EQ(EdgeDistances()[0], 20);
+    const UINT_PTR timer = SetTimer(nullptr, 0, 100, ApplyBottomRight);
+    OpenSettingsWindow(main);
+    KillTimer(nullptr, timer);
+    EXPECT_EQ(app.webcamCornerChoice, 3);
+    EXPECT_EQ(EdgeDistances()[2], 20);
+    EXPECT_EQ(EdgeDistances()[3], 20);
+    app.webcamOn = false;
+    app.webcamCornerChoice = 0;
+    DestroyWindow(main);
+}
+
+TEST_F(Webcam, CloseIsSafeToRepeatAndLeavesNothing) {
+    WebcamOverlay::startPreview = PreviewStarts;
+    WebcamOverlay& overlay = WebcamOverlay::instance();
+    ASSERT_TRUE(overlay.open(1));
+    HWND window = overlay.window;
+    overlay.close();
+    overlay.close();
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(overlay.window, nullptr);
+    EXPECT_FALSE(overlay.running);
+    EXPECT_TRUE(overlay.open(2)) << "a fresh open after close";
+}
+
+TEST_F(Webcam, AGraphThatWillNotRunIsTornDownWithTheWarningAndTheToggleOff) {
+    WebcamOverlay::startPreview = GraphWillNotRun;
+    HBITMAP on = CreateBitmap(1, 1, 1, 32, nullptr), dimmed = CreateBitmap(1, 1, 1, 32, nullptr);
+    app.gdi.bmpWebcamOn.reset(on);
+    app.gdi.bmpWebcamDimmed.reset(dimmed);
+    app.webcamButton = CreateWindowExW(0, L"BUTTON", L"", WS_POPUP | BS_BITMAP, 0, 0, 48, 48, nullptr, nullptr,
+                                       nullptr, nullptr);
+    const UINT_PTR timer = SetTimer(nullptr, 0, 100, AnswerWarning);
+    DispatchMainCommand(nullptr, IDC_WEBCAM);
+    KillTimer(nullptr, timer);
+    const WebcamOverlay& overlay = WebcamOverlay::instance();
+    EXPECT_EQ(warnings, 1);
+    EXPECT_EQ(warningText, L"Unable to open webcam.\nPlease check camera access in\nWindows Settings \u2192 Privacy "
+                           L"\u2192 Camera.");
+    EXPECT_FALSE(app.webcamOn);
+    EXPECT_EQ(reinterpret_cast<HBITMAP>(SendMessageW(app.webcamButton, BM_GETIMAGE, IMAGE_BITMAP, 0)), dimmed);
+    EXPECT_FALSE(overlay.graph);
+    EXPECT_EQ(overlay.window, nullptr);
+    EXPECT_FALSE(overlay.running);
+    DestroyWindow(std::exchange(app.webcamButton, nullptr));
+    app.gdi = MainWindowGdi{};
+}
+
+}  // namespace
