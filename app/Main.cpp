@@ -107,7 +107,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     RegisterMainClass(instance);
 
     if (!InitInstance(instance, showCommand)) {
-        delete app.recorder;  // the window that would have owned it never came
+        DiscardRecorder(app.recorder);  // the window that would have owned it never came
         app.recorder = nullptr;
         Gdiplus::GdiplusShutdown(gdiplusToken);
         return 0;

@@ -8,6 +8,7 @@
 #include "StatusDisplay.h"
 #include "images/ButtonImage.h"
 #include "../recording/Recorder.h"
+#include "../recording/RecordingFailure.h"
 #include "../recording/RecordingName.h"
 #include "../region/RegionSelector.h"
 #include "../resources/resource.h"
@@ -29,27 +30,34 @@ std::wstring FolderBoxText() {
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-void StartFromMainWindow() {
+void StartFromMainWindow(HWND window) {
     const std::wstring folder = FolderBoxText();
     SYSTEMTIME now;
     GetLocalTime(&now);
     const StartTime start{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
     // Never replace an earlier recording, e.g. one started within the same second.
     const std::wstring path = FreeRecordingPath(folder, start, FileExists);
-    CreateDirectoryW(folder.c_str(), nullptr);
+    const bool folderMade = CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+    const HRESULT folderFailure = folderMade ? S_OK : HRESULT_FROM_WIN32(GetLastError());
     app.durationStartTick = 0;
-    if (path.empty()) return;
+    // Record that cannot start says why, in one box; the state stays Ready.
+    if (FAILED(folderFailure)) return ShowRecordingFailure(window, FailureMoment::Starting, folder, folderFailure);
+    if (path.empty())
+        return ShowRecordingFailure(window, FailureMoment::Starting, folder, HRESULT_FROM_WIN32(ERROR_FILE_EXISTS));
     const CaptureRegion& region = app.selectedRegion;
-    StartRecording(*app.recorder, region.x, region.y, region.width, region.height, path);
+    app.recorder->notifyWindow = window;
+    app.recorder->notifyMessage = WM_RECORDING_ENDED;
+    HRESULT failure = S_OK;
+    if (!StartRecording(*app.recorder, region.x, region.y, region.width, region.height, path, &failure))
+        ShowRecordingFailure(window, FailureMoment::Starting, path, failure);
 }
 
 void OnRecord(HWND window) {
     if (!app.recorder) return;
     if (app.recorder->state.load() != Ready) {
-        app.recorder->stop();
-        app.durationStartTick = 0;
+        StopAndReport(window);
     } else {
-        StartFromMainWindow();
+        StartFromMainWindow(window);
     }
     RefreshRecordingUi(window);
 }
@@ -145,6 +153,14 @@ constexpr CommandEntry kCommands[] = {
 };
 
 }  // namespace
+
+void StopAndReport(HWND window) {
+    if (!app.recorder) return;
+    const HRESULT failure = app.recorder->stop();
+    app.durationStartTick = 0;
+    if (FAILED(failure))
+        ShowRecordingFailure(window, FailureMoment::Recording, app.recorder->outputPath, failure);
+}
 
 bool DispatchMainCommand(HWND mainWindow, WORD id) {
     for (const CommandEntry& command : kCommands) {

@@ -162,8 +162,8 @@ void OnDestroy(HWND window) {
     app.gdi = MainWindowGdi{};  // fonts, brush, pictures, in that order
     CloseWebcamOverlay();
     if (app.recorder) {
-        app.recorder->stop();
-        delete app.recorder;
+        StopAndReport(nullptr);  // the window is going: the box has no owner
+        DiscardRecorder(app.recorder);
         app.recorder = nullptr;
     }
     app.mainWindow = nullptr;
@@ -223,6 +223,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return reinterpret_cast<LRESULT>(app.gdi.backgroundBrush.get());
     case WM_TRAYICON:
         return HandleTrayMessage(lParam);
+    case WM_RECORDING_ENDED:
+        StopAndReport(window);
+        RefreshRecordingUi(window);
+        return 0;
     case WM_UPDATE_AVAILABLE:
         ShowUpdatePrompt(window);
         return 0;

@@ -1,4 +1,5 @@
 #include "BuiltInSinkWriter.h"
+#include "RecordingFailure.h"
 #include "RecordingFormat.h"
 
 #include "common/ComRef.h"
@@ -32,6 +33,18 @@ HRESULT CheckSubtype(IMFMediaType* type, const GUID& expected) {
     ZV_RETURN_IF_FAILED(type->GetGUID(MF_MT_MAJOR_TYPE, &major));
     ZV_RETURN_IF_FAILED(type->GetGUID(MF_MT_SUBTYPE, &subtype));
     return (major == MFMediaType_Video && subtype == expected) ? S_OK : MF_E_INVALIDMEDIATYPE;
+}
+
+// The file layer's failure as the platform's writer would report it, so the reasons shown to
+// the user read the same for both writers.
+HRESULT FailureResult(WriterFailure failure) {
+    switch (failure) {
+    case WriterFailure::DiskFull: return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+    case WriterFailure::Unreachable: return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    case WriterFailure::Encoder: return kEncoderFailed;
+    case WriterFailure::None: break;
+    }
+    return E_FAIL;
 }
 
 class BuiltInSinkWriter final : public IMFSinkWriter {
@@ -97,7 +110,7 @@ public:
         const bool written = length == expected && file_.writeFrame(bytes, length, time);
         buffer->Unlock();
         if (length != expected) return MF_E_INVALIDMEDIATYPE;
-        return written ? S_OK : E_FAIL;
+        return written ? S_OK : FailureResult(file_.failure());
     }
     STDMETHODIMP SendStreamTick(DWORD, LONGLONG) override { return S_OK; }
     STDMETHODIMP PlaceMarker(DWORD, void*) override { return E_NOTIMPL; }
@@ -106,7 +119,7 @@ public:
     STDMETHODIMP Finalize() override {
         if (!writing_ || finalized_) return MF_E_INVALIDREQUEST;
         finalized_ = true;
-        return file_.finalize() ? S_OK : E_FAIL;
+        return file_.finalize() ? S_OK : FailureResult(file_.failure());
     }
     STDMETHODIMP GetServiceForStream(DWORD, REFGUID, REFIID, void** object) override {
         if (object) *object = nullptr;

@@ -2,7 +2,8 @@
 // The capture worker's pacing and pause accounting, free of any platform call so that it
 // runs against a simulated clock in tests. `Shared` is the recorder (fields state,
 // stopRequested, pauseStartMs, currentPauseMs, totalPausedMs, pauseLock); `Env` supplies
-// nowMs(), sleepMs(ms) and grab(sampleTime100ns).
+// nowMs(), sleepMs(ms) and grab(sampleTime100ns), which returns false when the recording
+// cannot go on (the writer failed); the loop then ends as if told to stop.
 #include "RecorderState.h"
 #include "RecordingFormat.h"
 
@@ -64,7 +65,7 @@ void RunCaptureLoop(Shared& r, Env& env) {
         if (plan.state == Recording) {
             int64_t t = plan.recordingTimeMs;
             if (t >= frameIndex * kFrameGridMs) {
-                env.grab(t * kTicksPerMs);
+                if (!env.grab(t * kTicksPerMs)) return;
                 ++frameIndex;
             }
             sleep = SleepBeforeDueMs(frameIndex * kFrameGridMs - t);

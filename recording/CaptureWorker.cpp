@@ -1,17 +1,22 @@
-// The capture worker thread and stop().
+// The capture worker thread, the one wait for it, and stop().
 #include "CaptureLoop.h"
+#include "DiskSpace.h"
 #include "Recorder.h"
+#include "RecordingFailure.h"
 
 namespace {
 
-constexpr int kStopCheckIntervalMs = 10;
-constexpr int kStopChecks = 100;
+constexpr DWORD kWorkerCheckIntervalMs = 10;
+constexpr DWORD kStopWaitMs = 1000;
+constexpr DWORD kDiscardWaitMs = 2000;
 
-// The worker's view of the platform: performance-counter clock, Sleep and the grab.
+// The worker's view of the platform: performance-counter clock, Sleep, the grab and the
+// free-space guard, checked about once a second rather than per frame.
 struct WorkerEnvironment {
     Recorder& recorder;
     LARGE_INTEGER frequency{};
     LARGE_INTEGER start{};
+    int64_t nextDiskCheckMs = 0;
 
     int64_t nowMs() {
         LARGE_INTEGER now;
@@ -19,7 +24,17 @@ struct WorkerEnvironment {
         return WorkerClockMs(now.QuadPart, start.QuadPart, frequency.QuadPart);
     }
     void sleepMs(int64_t ms) { Sleep(static_cast<DWORD>(ms)); }
-    void grab(int64_t sampleTime) { recorder.captureFrame(sampleTime); }
+    bool grab(int64_t sampleTime) {
+        recorder.captureFrame(sampleTime);
+        if (FAILED(recorder.writerFailure.load())) return false;
+        const int64_t now = nowMs();
+        if (now < nextDiskCheckMs) return true;
+        nextDiskCheckMs = now + kDiskCheckIntervalMs;
+        if (!FreeSpaceBelow(recorder.outputPath, kFreeSpaceToGoOn)) return true;
+        HRESULT none = S_OK;
+        recorder.writerFailure.compare_exchange_strong(none, kLowDiskSpace);
+        return false;
+    }
 };
 
 }  // namespace
@@ -29,21 +44,31 @@ void CaptureWorker(Recorder* recorder) {
     QueryPerformanceFrequency(&env.frequency);
     QueryPerformanceCounter(&env.start);
     RunCaptureLoop(*recorder, env);
+    // The main window ends the recording on its own thread; the worker never touches windows.
+    if (FAILED(recorder->writerFailure.load()) && !recorder->stopRequested.load() && recorder->notifyWindow)
+        PostMessageW(recorder->notifyWindow, recorder->notifyMessage, 0, 0);
     // Last touch of the recorder: stop() may hand the writer on as soon as it sees this.
     recorder->workerActive.store(false);
 }
 
-void Recorder::stop() {
-    if (state.load() == Ready) return;
+bool WaitForWorker(Recorder& r, DWORD limitMs) {
+    const ULONGLONG start = GetTickCount64();
+    while (r.workerActive.load()) {
+        if (limitMs != INFINITE && GetTickCount64() - start >= limitMs) return false;
+        Sleep(kWorkerCheckIntervalMs);
+    }
+    return true;
+}
+
+HRESULT Recorder::stop() {
+    if (state.load() == Ready) return S_OK;
     stopRequested.exchange(true);
     state = Ready;
     if (workerThread.joinable()) {
-        for (int check = 0; check < kStopChecks && workerActive.load(); ++check)
-            Sleep(kStopCheckIntervalMs);
-        if (workerActive.load())
-            workerThread.detach();  // still inside a long grab; it ends by itself
-        else
+        if (WaitForWorker(*this, kStopWaitMs))
             workerThread.join();
+        else
+            workerThread.detach();  // still inside a long grab; it ends by itself
     }
     // Taking the writer under the lock waits for a WriteSample in progress; a detached worker
     // finds the slot empty afterwards and drops its frame instead of touching this writer.
@@ -52,5 +77,14 @@ void Recorder::stop() {
         std::lock_guard<std::mutex> guard(writerLock);
         writer = std::move(sinkWriter);
     }
-    if (writer) writer->Finalize();
+    // After a failed write the writer still closes the file as well as the disk allows.
+    const HRESULT finalized = writer ? writer->Finalize() : S_OK;
+    const HRESULT failure = writerFailure.load();
+    return FAILED(failure) ? failure : finalized;
+}
+
+void DiscardRecorder(Recorder* recorder) {
+    if (!recorder) return;
+    recorder->stop();
+    if (WaitForWorker(*recorder, kDiscardWaitMs)) delete recorder;
 }

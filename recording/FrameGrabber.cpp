@@ -1,10 +1,11 @@
 // One video frame: the capture rectangle copied from the screen, the cursor drawn in, the
 // pixels read back bottom-up and written as one timed sample.
+#include "MediaFoundationApi.h"
 #include "Recorder.h"
 #include "RecordingFormat.h"
 
 #include "common/Result.h"
-
+#include "common/WinHandles.h"
 
 #include <cstring>
 #include <memory>
@@ -22,60 +23,52 @@ void DrawCursor(HDC target, int32_t originX, int32_t originY, int32_t width, int
     if (dx < 0 || dx >= width || dy < 0 || dy >= height) return;
     ICONINFO icon{};
     if (!GetIconInfo(info.hCursor, &icon)) return;
+    // GetIconInfo hands us two bitmaps to delete.
+    UniqueBitmap mask(icon.hbmMask);
+    UniqueBitmap colour(icon.hbmColor);
     DrawIconEx(target, dx - static_cast<LONG>(icon.xHotspot), dy - static_cast<LONG>(icon.yHotspot),
                info.hCursor, 0, 0, 0, nullptr, DI_NORMAL);
-    if (icon.hbmMask) DeleteObject(icon.hbmMask);
-    if (icon.hbmColor) DeleteObject(icon.hbmColor);
 }
 
 HRESULT WriteFrameSample(Recorder& r, const BYTE* pixels, DWORD length, int64_t sampleTime) {
     ComRef<IMFMediaBuffer> buffer;
-    ZV_RETURN_IF_FAILED(MFCreateMemoryBuffer(length, buffer.put()));
+    ZV_RETURN_IF_FAILED(NewMemoryBuffer(length, buffer.put()));
     BYTE* target = nullptr;
     ZV_RETURN_IF_FAILED(buffer->Lock(&target, nullptr, nullptr));
     std::memcpy(target, pixels, length);
     buffer->Unlock();
     ZV_RETURN_IF_FAILED(buffer->SetCurrentLength(length));
     ComRef<IMFSample> sample;
-    ZV_RETURN_IF_FAILED(MFCreateSample(sample.put()));
+    ZV_RETURN_IF_FAILED(NewSample(sample.put()));
     ZV_RETURN_IF_FAILED(sample->AddBuffer(buffer.get()));
     ZV_RETURN_IF_FAILED(sample->SetSampleTime(sampleTime));
     ZV_RETURN_IF_FAILED(sample->SetSampleDuration(kFrameDuration100ns));
     std::lock_guard<std::mutex> guard(r.writerLock);
     // stop() takes the writer away once it stops waiting for us; then the frame is dropped.
     if (!r.sinkWriter) return MF_E_SHUTDOWN;
-    return r.sinkWriter->WriteSample(r.streamIndex, sample.get());
+    const HRESULT written = r.sinkWriter->WriteSample(r.streamIndex, sample.get());
+    // The first failing write ends the recording (the worker sees it after this grab).
+    HRESULT none = S_OK;
+    if (FAILED(written)) r.writerFailure.compare_exchange_strong(none, written);
+    return written;
 }
 
 }  // namespace
 
 HRESULT Recorder::captureFrame(int64_t sampleTime) {
     Sleep(1);
-    screenDC = GetDC(nullptr);
-    if (!screenDC) return E_FAIL;
-    memoryDC = CreateCompatibleDC(screenDC);
-    if (!memoryDC) {
-        ReleaseDC(nullptr, screenDC);
-        return E_FAIL;
-    }
-    frameBitmap = CreateCompatibleBitmap(screenDC, frameWidth, frameHeight);
-    if (!frameBitmap) {
-        DeleteDC(memoryDC);
-        ReleaseDC(nullptr, screenDC);
-        return E_FAIL;
-    }
-    HGDIOBJ previous = SelectObject(memoryDC, frameBitmap);
-    auto releaseGdi = [&] {
-        SelectObject(memoryDC, previous);
-        DeleteObject(frameBitmap);
-        DeleteDC(memoryDC);
-        ReleaseDC(nullptr, screenDC);
-    };
-    if (!BitBlt(memoryDC, 0, 0, frameWidth, frameHeight, screenDC, captureX, captureY, SRCCOPY)) {
-        releaseGdi();
-        return E_FAIL;
-    }
-    DrawCursor(memoryDC, captureX, captureY, frameWidth, frameHeight);
+    WindowDc screen(nullptr);
+    if (!screen) return E_FAIL;
+    UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
+    if (!memory) return E_FAIL;
+    UniqueBitmap bitmap(CreateCompatibleBitmap(screen.get(), frameWidth, frameHeight));
+    if (!bitmap) return E_FAIL;
+    {
+        SelectedObject selected(memory.get(), bitmap.get());
+        if (!BitBlt(memory.get(), 0, 0, frameWidth, frameHeight, screen.get(), captureX, captureY, SRCCOPY))
+            return E_FAIL;
+        DrawCursor(memory.get(), captureX, captureY, frameWidth, frameHeight);
+    }  // deselected here: GetDIBits must not read a bitmap that is selected into a DC
 
     bitmapInfo.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     bitmapInfo.bmiHeader.biWidth = frameWidth;
@@ -87,15 +80,7 @@ HRESULT Recorder::captureFrame(int64_t sampleTime) {
     const DWORD length = static_cast<DWORD>(frameWidth) * static_cast<DWORD>(frameHeight) * 4u;
     // Zeroed so a failed read-back gives a black frame rather than stale heap contents.
     std::unique_ptr<BYTE[]> pixels(new BYTE[length]());
-    // The bitmap must not be selected into a DC while GetDIBits reads it.
-    SelectObject(memoryDC, previous);
-    GetDIBits(memoryDC, frameBitmap, 0, static_cast<UINT>(frameHeight), pixels.get(), &bitmapInfo,
+    GetDIBits(memory.get(), bitmap.get(), 0, static_cast<UINT>(frameHeight), pixels.get(), &bitmapInfo,
               DIB_RGB_COLORS);
-
-    HRESULT hr = WriteFrameSample(*this, pixels.get(), length, sampleTime);
-    pixels.reset();
-    DeleteObject(frameBitmap);
-    DeleteDC(memoryDC);
-    ReleaseDC(nullptr, screenDC);
-    return hr;
+    return WriteFrameSample(*this, pixels.get(), length, sampleTime);
 }

@@ -1,5 +1,6 @@
 #include "Recorder.h"
 
+#include "MediaFoundationApi.h"
 #include "RecordingFormat.h"
 #include "SinkWriterFactory.h"
 #include "common/Result.h"
@@ -7,7 +8,6 @@
 
 namespace {
 
-constexpr int kLateWorkerChecks = 1000;  // 10 s
 constexpr UINT64 kFrameRate = (UINT64{kFramesPerSecond} << 32) | 1;
 constexpr UINT64 kSquarePixels = (UINT64{1} << 32) | 1;
 
@@ -24,7 +24,7 @@ HRESULT SetFrameGeometry(IMFMediaType* type, int32_t width, int32_t height) {
 }
 
 HRESULT MakeVideoType(const GUID& subtype, ComRef<IMFMediaType>& type) {
-    ZV_RETURN_IF_FAILED(MFCreateMediaType(type.put()));
+    ZV_RETURN_IF_FAILED(NewMediaType(type.put()));
     ZV_RETURN_IF_FAILED(type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video));
     return type->SetGUID(MF_MT_SUBTYPE, subtype);
 }
@@ -61,16 +61,17 @@ Recorder::Recorder() {
     frameHeight = GetSystemMetrics(SM_CYSCREEN);
     // Undo only what succeeded: S_FALSE (already initialised) still needs its CoUninitialize.
     comInitialized_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-    mediaStarted_ = SUCCEEDED(MFStartup(MF_VERSION, MFSTARTUP_FULL));
+    const MediaFoundationApi& mf = MediaFoundation();
+    mediaStarted_ = mf.present() && SUCCEEDED(mf.startup(MF_VERSION, MFSTARTUP_FULL));
     ZeroMemory(&bitmapInfo, sizeof(bitmapInfo));
 }
 
 Recorder::~Recorder() {
     stop();
-    // A worker that stop() had to leave behind inside a long grab still reads this object:
-    // give it time to leave before the memory goes.
-    for (int check = 0; check < kLateWorkerChecks && workerActive.load(); ++check) Sleep(10);
-    if (mediaStarted_) MFShutdown();
+    // A worker that stop() had to leave behind inside a long grab still reads this object,
+    // so the memory may not go before it has left (DiscardRecorder is the bounded way out).
+    WaitForWorker(*this, INFINITE);
+    if (mediaStarted_) MediaFoundation().shutdown();
     if (comInitialized_) CoUninitialize();
 }
 
@@ -78,7 +79,10 @@ HRESULT Recorder::setupSinkWriter() {
     const SinkWriterFactories& factories = ActiveSinkWriterFactories();
     ComRef<IMFSinkWriter> writer;
     DWORD index = 0;
-    HRESULT hr = OpenWriter(factories.platform, outputPath, frameWidth, frameHeight, writer, index);
+    // Without Media Foundation the platform has no writer to offer: straight to our own.
+    HRESULT hr = MF_E_PLATFORM_NOT_INITIALIZED;
+    if (MediaFoundation().present())
+        hr = OpenWriter(factories.platform, outputPath, frameWidth, frameHeight, writer, index);
     if (FAILED(hr) && factories.builtIn) {
         // The platform could not give us an H.264 MP4 writer (Wine, editions without the media
         // features, no encoder): let go of what it made and use the program's own writer.

@@ -23,7 +23,9 @@ public:
 
     HRESULT setupSinkWriter();
     HRESULT captureFrame(int64_t sampleTime);
-    void stop();
+    // Ends the recording and finalizes the file. The result is the first failure of this
+    // recording (the writer's during it, else Finalize's); S_OK when nothing was recording.
+    HRESULT stop();
 
     std::atomic<int32_t> state{Ready};
     int32_t captureX = 0;
@@ -38,9 +40,6 @@ public:
     int64_t pauseStartMs = 0;
     int64_t currentPauseMs = 0;
     int64_t totalPausedMs = 0;
-    HDC screenDC = nullptr;
-    HDC memoryDC = nullptr;
-    HBITMAP frameBitmap = nullptr;
     BITMAPINFO bitmapInfo{};
 
     // Guards the pause fields between the worker's pass and the UI thread's pause/resume.
@@ -50,6 +49,11 @@ public:
     std::mutex writerLock;
     // True from the start of a worker until it has left its loop.
     std::atomic<bool> workerActive{false};
+    // The first failure of the writer (or the disk guard) in this recording; the worker ends
+    // its loop once it is set and posts notifyMessage to notifyWindow (if any).
+    std::atomic<HRESULT> writerFailure{S_OK};
+    HWND notifyWindow = nullptr;
+    UINT notifyMessage = 0;
 
 private:
     bool comInitialized_ = false;
@@ -58,8 +62,19 @@ private:
 
 void CaptureWorker(Recorder* recorder);
 
-// Starts a recording from the given rectangle into outputPath; false leaves the recorder Ready.
+// Waits up to limitMs for the worker to leave its loop; true when no worker runs. The limits
+// of the callers: stop() 1 s (then it detaches the worker), a new recording 2 s behind a
+// worker an earlier stop() left behind, DiscardRecorder 2 s (then the Recorder is leaked),
+// the destructor without limit (its memory must outlive any worker).
+bool WaitForWorker(Recorder& recorder, DWORD limitMs);
+
+// Stops and deletes a Recorder at the end of the program. A worker still stuck in a grab
+// keeps reading it, so then it is deliberately left in place for the process's end.
+void DiscardRecorder(Recorder* recorder);
+
+// Starts a recording from the given rectangle into outputPath; false leaves the recorder Ready,
+// with the reason in *failure when given.
 bool StartRecording(Recorder& recorder, int32_t x, int32_t y, int32_t width, int32_t height,
-                    const std::wstring& outputPath);
+                    const std::wstring& outputPath, HRESULT* failure = nullptr);
 void PauseRecording(Recorder& recorder);
 void ResumeRecording(Recorder& recorder);

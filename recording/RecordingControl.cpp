@@ -1,30 +1,38 @@
 // Start, pause and resume of a recording, as the main window drives them.
 #include "CaptureLoop.h"
+#include "DiskSpace.h"
+#include "RecordingFailure.h"
 #include "RecordingGeometry.h"
 #include "Recorder.h"
 
 namespace {
 
-// A worker detached by an earlier stop may still be finishing a long grab; a new recording
-// must not start under it, or it would write into the new file.
-bool WaitForPreviousWorker(Recorder& r) {
-    for (int check = 0; check < 200 && r.workerActive.load(); ++check) Sleep(10);
-    return !r.workerActive.load();
+constexpr DWORD kLateWorkerWaitMs = 2000;
+
+bool Refuse(HRESULT why, HRESULT* failure) {
+    if (failure) *failure = why;
+    return false;
 }
 
 }  // namespace
 
 bool StartRecording(Recorder& r, int32_t x, int32_t y, int32_t width, int32_t height,
-                    const std::wstring& outputPath) {
-    if (r.state.load() != Ready) return false;
-    if (!WaitForPreviousWorker(r)) return false;
+                    const std::wstring& outputPath, HRESULT* failure) {
+    if (failure) *failure = S_OK;
+    if (r.state.load() != Ready) return Refuse(MF_E_INVALIDREQUEST, failure);
+    // A worker detached by an earlier stop may still be finishing a long grab; a new recording
+    // must not start under it, or it would write into the new file.
+    if (!WaitForWorker(r, kLateWorkerWaitMs)) return Refuse(HRESULT_FROM_WIN32(ERROR_BUSY), failure);
+    if (FreeSpaceBelow(outputPath, kFreeSpaceToStart)) return Refuse(kLowDiskSpace, failure);
     const FrameSize size = FrameSizeFromRegion(width, height);
     r.captureX = x;
     r.captureY = y;
     r.outputPath = outputPath;
     r.frameWidth = size.width;
     r.frameHeight = size.height;
-    if (FAILED(r.setupSinkWriter())) return false;
+    const HRESULT setUp = r.setupSinkWriter();
+    if (FAILED(setUp)) return Refuse(setUp, failure);
+    r.writerFailure = S_OK;
     r.state = Recording;
     r.stopRequested.exchange(false);
     r.workerActive.store(true);
@@ -34,7 +42,7 @@ bool StartRecording(Recorder& r, int32_t x, int32_t y, int32_t width, int32_t he
         // No thread: close the file we just began so it is not left half written.
         r.workerActive.store(false);
         r.stop();
-        return false;
+        return Refuse(E_OUTOFMEMORY, failure);
     }
     return true;
 }

@@ -1,9 +1,12 @@
 #include "SinkWriterFactory.h"
 
 #include "BuiltInSinkWriter.h"
+#include "MediaFoundationApi.h"
 
 HRESULT CreatePlatformSinkWriter(const wchar_t* path, IMFSinkWriter** writer) {
-    return MFCreateSinkWriterFromURL(path, nullptr, nullptr, writer);
+    const MediaFoundationApi& mf = MediaFoundation();
+    if (!mf.createSinkWriterFromURL) return MF_E_PLATFORM_NOT_INITIALIZED;
+    return mf.createSinkWriterFromURL(path, nullptr, nullptr, writer);
 }
 
 SinkWriterFactories& ActiveSinkWriterFactories() {

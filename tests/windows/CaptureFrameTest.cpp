@@ -1,7 +1,6 @@
 // captureFrame on a real screen (Wine on Xvfb) into a counting fake writer: the frame's
-// layout, its timing fields and where the cursor is drawn.
+// layout, its timing fields, where the cursor is drawn, and that no grab leaks.
 #include "FakeSinkWriter.h"
-#include "PatternWindow.h"
 #include "recording/Recorder.h"
 
 #include <gtest/gtest.h>
@@ -9,10 +8,56 @@
 namespace {
 
 constexpr int kLeft = 300, kTop = 200, kWidth = 200, kHeight = 120;
+constexpr COLORREF kPatternTop = RGB(255, 0, 0);
+constexpr COLORREF kPatternBottom = RGB(0, 0, 255);
+
+// Painted red above its middle and blue below, so the rows' order shows.
+LRESULT CALLBACK PatternProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_PAINT) return message == WM_ERASEBKGND ? 1 : DefWindowProcW(window, message, wParam, lParam);
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    RECT client;
+    GetClientRect(window, &client);
+    for (RECT half : {RECT{0, 0, client.right, client.bottom / 2}, RECT{0, client.bottom / 2, client.right, client.bottom}}) {
+        HBRUSH brush = CreateSolidBrush(half.top == 0 ? kPatternTop : kPatternBottom);
+        FillRect(dc, &half, brush);
+        DeleteObject(brush);
+    }
+    EndPaint(window, &paint);
+    return 0;
+}
+
+void PumpMessages(DWORD ms) {
+    const ULONGLONG end = GetTickCount64() + ms;
+    MSG msg;
+    while (GetTickCount64() < end) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        Sleep(5);
+    }
+}
+
+// A topmost pattern window of its own class, so that `cursor` is its cursor.
+HWND ShowPatternWindow(int width, int height, HCURSOR cursor = nullptr) {
+    static int serial = 0;
+    wchar_t className[32];
+    wsprintfW(className, L"ZvPattern%d", ++serial);
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = PatternProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = cursor ? cursor : LoadCursorW(nullptr, IDC_ARROW);
+    wc.lpszClassName = className;
+    RegisterClassExW(&wc);
+    HWND window = CreateWindowExW(WS_EX_TOPMOST, className, L"pattern", WS_POPUP | WS_VISIBLE, kLeft, kTop, width,
+                                  height, nullptr, nullptr, wc.hInstance, nullptr);
+    SetForegroundWindow(window);
+    PumpMessages(300);
+    return window;
+}
 
 // Pixel (x, y) of a bottom-up BGRX frame, y counted from the top of the rectangle.
-COLORREF FramePixel(const std::vector<BYTE>& frame, int width, int height, int x, int y) {
-    const size_t offset = (size_t(height - 1 - y) * width + x) * 4;
+COLORREF FramePixel(const std::vector<BYTE>& frame, int x, int y) {
+    const size_t offset = (size_t(kHeight - 1 - y) * kWidth + x) * 4;
     return RGB(frame[offset + 2], frame[offset + 1], frame[offset]);
 }
 
@@ -24,7 +69,6 @@ protected:
         recorder_.captureY = kTop;
         recorder_.frameWidth = kWidth;
         recorder_.frameHeight = kHeight;
-        recorder_.streamIndex = 0;
     }
     void TearDown() override {
         if (window_) DestroyWindow(window_);
@@ -37,11 +81,11 @@ protected:
         EXPECT_EQ(recorder_.captureFrame(time), S_OK);
         return script_.samples.back();
     }
-    int pixelsDifferingFromPattern(const std::vector<BYTE>& frame) {
+    int pixelsDiffering(const std::vector<BYTE>& frame) {
         int differing = 0;
         for (int y = 0; y < kHeight; ++y)
             for (int x = 0; x < kWidth; ++x)
-                if (FramePixel(frame, kWidth, kHeight, x, y) != PatternColour(x, y, kHeight)) ++differing;
+                differing += FramePixel(frame, x, y) != (y < kHeight / 2 ? kPatternTop : kPatternBottom);
         return differing;
     }
 
@@ -50,93 +94,55 @@ protected:
     HWND window_ = nullptr;
 };
 
-TEST_F(CaptureFrame, WritesTheRectangleBottomUpWithTimeAndFixedDuration) {
-    window_ = ShowPatternWindow(kLeft, kTop, kWidth, kHeight);
+TEST_F(CaptureFrame, WritesTheRectangleBottomUpWithTimeAndFixedDurationAndLeaksNothing) {
+    window_ = ShowPatternWindow(kWidth, kHeight);
+    const DWORD gdiBefore = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     const RecordedSample& sample = grabWithPointerAt(1900, 1060, 123'456'789);
     EXPECT_EQ(sample.time, 123'456'789);
     EXPECT_EQ(sample.duration, 333'333);
     ASSERT_EQ(sample.bytes.size(), size_t(kWidth) * kHeight * 4);
     // The first row in memory is the bottom of the rectangle.
     EXPECT_EQ(RGB(sample.bytes[4 * 50 + 2], sample.bytes[4 * 50 + 1], sample.bytes[4 * 50]), kPatternBottom);
-    const size_t lastRow = size_t(kHeight - 1) * kWidth * 4;
-    EXPECT_EQ(RGB(sample.bytes[lastRow + 4 * 50 + 2], sample.bytes[lastRow + 4 * 50 + 1],
-                  sample.bytes[lastRow + 4 * 50]),
-              kPatternTop);
-    EXPECT_EQ(pixelsDifferingFromPattern(sample.bytes), 0);
-}
-
-TEST_F(CaptureFrame, SixteenBySixteenGivesAKilobyteFrame) {
-    window_ = ShowPatternWindow(kLeft, kTop, kWidth, kHeight);
-    recorder_.frameWidth = 16;
-    recorder_.frameHeight = 16;
-    const RecordedSample& sample = grabWithPointerAt(1900, 1060);
-    EXPECT_EQ(sample.bytes.size(), 1024u);
-}
-
-TEST_F(CaptureFrame, CursorIsDrawnWithItsHotSpotOnThePointer) {
-    HCURSOR square = CreateSquareCursor();
-    ASSERT_NE(square, nullptr);
-    window_ = ShowPatternWindow(kLeft, kTop, kWidth, kHeight, square);
-    const int px = 100, py = 40;
-    const RecordedSample& sample = grabWithPointerAt(kLeft + px, kTop + py);
-    // The square covers (px-16 .. px+15, py-16 .. py+15): centred on the pointer, not hanging from it.
-    EXPECT_EQ(FramePixel(sample.bytes, kWidth, kHeight, px, py), RGB(0, 0, 0));
-    EXPECT_EQ(FramePixel(sample.bytes, kWidth, kHeight, px - 16, py - 16), RGB(0, 0, 0));
-    EXPECT_EQ(FramePixel(sample.bytes, kWidth, kHeight, px + 15, py + 15), RGB(0, 0, 0));
-    EXPECT_EQ(FramePixel(sample.bytes, kWidth, kHeight, px - 17, py), kPatternTop);
-    EXPECT_EQ(FramePixel(sample.bytes, kWidth, kHeight, px + 16, py), kPatternTop);
-    EXPECT_EQ(FramePixel(sample.bytes, kWidth, kHeight, px, py + 16), PatternColour(px, py + 16, kHeight));
-    EXPECT_EQ(pixelsDifferingFromPattern(sample.bytes), 32 * 32);
-    DestroyWindow(window_);
-    window_ = nullptr;
-    DestroyCursor(square);
-}
-
-TEST_F(CaptureFrame, PointerAtTheOriginClipsTheCursor) {
-    HCURSOR square = CreateSquareCursor();
-    window_ = ShowPatternWindow(kLeft, kTop, kWidth, kHeight, square);
-    const RecordedSample& sample = grabWithPointerAt(kLeft, kTop);
-    // Only the quarter below and right of the hot spot lands in the frame.
-    EXPECT_EQ(FramePixel(sample.bytes, kWidth, kHeight, 0, 0), RGB(0, 0, 0));
-    EXPECT_EQ(FramePixel(sample.bytes, kWidth, kHeight, 15, 15), RGB(0, 0, 0));
-    EXPECT_EQ(pixelsDifferingFromPattern(sample.bytes), 16 * 16);
-    DestroyWindow(window_);
-    window_ = nullptr;
-    DestroyCursor(square);
-}
-
-TEST_F(CaptureFrame, NoCursorWhenThePointerIsOutsideOrOnePastTheEdge) {
-    HCURSOR square = CreateSquareCursor();
-    window_ = ShowPatternWindow(kLeft, kTop, kWidth + 40, kHeight + 40, square);  // the cursor shows beyond too
-    const int pointers[][2] = {
-        {kLeft + kWidth, kTop + 40},   // one past the right edge: image would reach in, hot spot does not
-        {kLeft + 50, kTop + kHeight},  // one past the bottom edge
-        {kLeft + 50, kTop - 1},        // above the top edge
-    };
-    for (const auto& pointer : pointers) {
-        const RecordedSample& sample = grabWithPointerAt(pointer[0], pointer[1]);
-        int differing = 0;
-        for (int y = 0; y < kHeight; ++y)
-            for (int x = 0; x < kWidth; ++x)
-                if (FramePixel(sample.bytes, kWidth, kHeight, x, y) == RGB(0, 0, 0)) ++differing;
-        EXPECT_EQ(differing, 0) << "pointer at " << pointer[0] << "," << pointer[1];
-    }
-    DestroyWindow(window_);
-    window_ = nullptr;
-    DestroyCursor(square);
-}
-
-TEST_F(CaptureFrame, FailingWriterLosesOnlyThatFrameAndLeaksNoGdiObjects) {
-    window_ = ShowPatternWindow(kLeft, kTop, kWidth, kHeight);
-    SetCursorPos(1900, 1060);
-    const DWORD before = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    EXPECT_EQ(pixelsDiffering(sample.bytes), 0);
     for (int i = 0; i < 20; ++i) EXPECT_EQ(recorder_.captureFrame(i * 333'333), S_OK);
     // Without a writer the media step fails, and the grab still cleans up.
     recorder_.sinkWriter.reset();
     EXPECT_TRUE(FAILED(recorder_.captureFrame(0)));
-    const DWORD after = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    EXPECT_LE(after, before + 1) << "GDI objects grew over 21 grabs";
-    EXPECT_EQ(script_.samples.size(), 20u);
+    EXPECT_LE(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), gdiBefore + 1) << "GDI objects grew over 22 grabs";
+    EXPECT_EQ(script_.samples.size(), 21u);
+}
+
+TEST_F(CaptureFrame, CursorIsDrawnWithItsHotSpotOnThePointerAndClippedToTheFrame) {
+    BYTE opaque[32 * 4] = {}, black[32 * 4] = {};
+    HCURSOR square = CreateCursor(GetModuleHandleW(nullptr), 16, 16, 32, 32, opaque, black);  // hot spot in the centre
+    ASSERT_NE(square, nullptr);
+    // The window reaches beyond the frame, so the cursor shows outside it too.
+    window_ = ShowPatternWindow(kWidth + 40, kHeight + 40, square);
+    struct Case {
+        int x, y;
+        int blackPixels;
+    } cases[] = {
+        {100, 40, 32 * 32},      // whole square, centred on the pointer
+        {0, 0, 16 * 16},         // only the quarter below and right of the hot spot
+        {kWidth, 40, 0},         // one past the right edge: the image would reach in, the hot spot does not
+        {50, kHeight, 0},        // one past the bottom edge
+        {50, -1, 0},             // above the top edge
+    };
+    for (const Case& c : cases) {
+        const RecordedSample& sample = grabWithPointerAt(kLeft + c.x, kTop + c.y);
+        int black = 0;
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) black += FramePixel(sample.bytes, x, y) == RGB(0, 0, 0);
+        EXPECT_EQ(black, c.blackPixels) << "pointer at " << c.x << "," << c.y;
+        if (c.blackPixels == 32 * 32) {
+            EXPECT_EQ(FramePixel(sample.bytes, c.x - 16, c.y - 16), RGB(0, 0, 0));
+            EXPECT_EQ(FramePixel(sample.bytes, c.x + 15, c.y + 15), RGB(0, 0, 0));
+        }
+        if (c.blackPixels == 16 * 16) { EXPECT_EQ(FramePixel(sample.bytes, 15, 15), RGB(0, 0, 0)); }
+    }
+    DestroyWindow(window_);
+    window_ = nullptr;
+    DestroyCursor(square);
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 // A counting stand-in for the platform's sink writer: it records what the recorder asks of
 // it, can be told to fail a step or to take its time, and counts its references so tests
 // can prove every path lets go of it.
+#include "common/ComRef.h"
 #include "recording/MediaFoundation.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -25,6 +27,9 @@ struct FakeSinkWriterScript {
     HRESULT failAddStream = S_OK;
     HRESULT failSetInputMediaType = S_OK;
     HRESULT failBeginWriting = S_OK;
+    HRESULT failWrites = S_OK;     // from write number `failWritesFrom` (counted from 0) on
+    size_t failWritesFrom = 0;
+    HRESULT finalizeResult = S_OK;
     DWORD streamIndexToGive = 0;
     DWORD writeSampleDelayMs = 0;  // how long each WriteSample takes
 
@@ -34,14 +39,118 @@ struct FakeSinkWriterScript {
     std::vector<AttributeRecord> inputType;
     std::vector<RecordedSample> samples;
     std::atomic<int> writesInProgress{0};
-    std::atomic<bool> overlapSeen{false};       // Finalize while a WriteSample ran
+    std::atomic<bool> overlapSeen{false};  // Finalize while a WriteSample ran
     std::atomic<bool> writeAfterFinalize{false};
     std::atomic<bool> finalized{false};
     std::atomic<long> liveObjects{0};
+
+    ~FakeSinkWriterScript() {
+        for (auto* records : {&outputType, &inputType})
+            for (AttributeRecord& record : *records) PropVariantClear(&record.value);
+    }
+    size_t count(const char* call) {
+        std::lock_guard<std::mutex> guard(lock);
+        return static_cast<size_t>(std::count(calls.begin(), calls.end(), call));
+    }
 };
 
-HRESULT CreateFakeSinkWriter(FakeSinkWriterScript& script, IMFSinkWriter** writer);
 
-// Attribute helpers for checks.
-std::vector<AttributeRecord> CopyAttributes(IMFAttributes* attributes);
-void ClearAttributes(std::vector<AttributeRecord>& records);
+inline std::vector<AttributeRecord> CopyAttributes(IMFAttributes* attributes) {
+    std::vector<AttributeRecord> records;
+    UINT32 count = 0;
+    if (!attributes || FAILED(attributes->GetCount(&count))) return records;
+    for (UINT32 i = 0; i < count; ++i) {
+        AttributeRecord record{};
+        PropVariantInit(&record.value);
+        if (SUCCEEDED(attributes->GetItemByIndex(i, &record.key, &record.value))) records.push_back(record);
+    }
+    return records;
+}
+
+class FakeSinkWriter final : public IMFSinkWriter {
+public:
+    explicit FakeSinkWriter(FakeSinkWriterScript& script) : script_(script) { ++script_.liveObjects; }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        return QuerySingleInterface<IMFSinkWriter>(this, iid, object);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        const ULONG left = --references_;
+        if (left == 0) {
+            --script_.liveObjects;
+            delete this;
+        }
+        return left;
+    }
+
+    STDMETHODIMP AddStream(IMFMediaType* type, DWORD* index) override {
+        if (HRESULT hr = note("AddStream", script_.failAddStream); FAILED(hr)) return hr;
+        std::lock_guard<std::mutex> guard(script_.lock);
+        script_.outputType = CopyAttributes(type);
+        *index = script_.streamIndexToGive;
+        return S_OK;
+    }
+    STDMETHODIMP SetInputMediaType(DWORD index, IMFMediaType* type, IMFAttributes* parameters) override {
+        if (index != script_.streamIndexToGive) return MF_E_INVALIDSTREAMNUMBER;
+        if (HRESULT hr = note(parameters ? "SetInputMediaType+parameters" : "SetInputMediaType",
+                              script_.failSetInputMediaType);
+            FAILED(hr))
+            return hr;
+        std::lock_guard<std::mutex> guard(script_.lock);
+        script_.inputType = CopyAttributes(type);
+        return S_OK;
+    }
+    STDMETHODIMP BeginWriting() override { return note("BeginWriting", script_.failBeginWriting); }
+    STDMETHODIMP WriteSample(DWORD index, IMFSample* sample) override {
+        ++script_.writesInProgress;
+        if (script_.finalized) script_.writeAfterFinalize = true;
+        const bool fails = FAILED(script_.failWrites) && script_.count("WriteSample") >= script_.failWritesFrom;
+        note("WriteSample", S_OK);
+        RecordedSample recorded;
+        sample->GetSampleTime(&recorded.time);
+        sample->GetSampleDuration(&recorded.duration);
+        ComRef<IMFMediaBuffer> buffer;
+        BYTE* bytes = nullptr;
+        DWORD length = 0;
+        if (SUCCEEDED(sample->GetBufferByIndex(0, buffer.put())) && SUCCEEDED(buffer->Lock(&bytes, nullptr, &length))) {
+            recorded.bytes.assign(bytes, bytes + length);
+            buffer->Unlock();
+        }
+        if (script_.writeSampleDelayMs) Sleep(script_.writeSampleDelayMs);
+        {
+            std::lock_guard<std::mutex> guard(script_.lock);
+            if (index == script_.streamIndexToGive && !fails) script_.samples.push_back(std::move(recorded));
+        }
+        --script_.writesInProgress;
+        if (fails) return script_.failWrites;
+        return index == script_.streamIndexToGive ? S_OK : MF_E_INVALIDSTREAMNUMBER;
+    }
+    STDMETHODIMP SendStreamTick(DWORD, LONGLONG) override { return S_OK; }
+    STDMETHODIMP PlaceMarker(DWORD, void*) override { return S_OK; }
+    STDMETHODIMP NotifyEndOfSegment(DWORD) override { return S_OK; }
+    STDMETHODIMP Flush(DWORD) override { return S_OK; }
+    STDMETHODIMP Finalize() override {
+        if (script_.writesInProgress.load() > 0) script_.overlapSeen = true;
+        script_.finalized = true;
+        return note("Finalize", script_.finalizeResult);
+    }
+    STDMETHODIMP GetServiceForStream(DWORD, REFGUID, REFIID, void**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetStatistics(DWORD, MF_SINK_WRITER_STATISTICS*) override { return E_NOTIMPL; }
+
+private:
+    ~FakeSinkWriter() = default;
+    HRESULT note(const char* call, HRESULT result) {
+        std::lock_guard<std::mutex> guard(script_.lock);
+        script_.calls.emplace_back(call);
+        return result;
+    }
+
+    FakeSinkWriterScript& script_;
+    std::atomic<ULONG> references_{1};
+};
+
+inline HRESULT CreateFakeSinkWriter(FakeSinkWriterScript& script, IMFSinkWriter** writer) {
+    *writer = new FakeSinkWriter(script);
+    return S_OK;
+}

@@ -7,10 +7,12 @@
 #include "app/MessageLoop.h"
 #include "recording/Recorder.h"
 #include "recording/SinkWriterFactory.h"
-#include "ShellTestSupport.h"
 #include "resources/resource.h"
 
 #include <gtest/gtest.h>
+
+#include <objidl.h>
+#include <gdiplus.h>
 
 namespace {
 
@@ -37,12 +39,21 @@ VOID CALLBACK RunTimerAction(HWND, UINT, UINT_PTR id, DWORD) {
 class QuitRequest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        PrepareMainWindowClass(L"ZENTROVIA_QUIT_TEST");
+        // Left running: the process ends soon after the tests anyway.
+        Gdiplus::GdiplusStartupInput input;
+        ULONG_PTR token = 0;
+        Gdiplus::GdiplusStartup(&token, &input, nullptr);
+        // The real main window procedure with the real menu, and a secondary window class.
         WNDCLASSEXW wc{};
         wc.cbSize = sizeof(wc);
         wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpfnWndProc = MainWindowProc;
+        wc.lpszClassName = L"ZENTROVIA_QUIT_TEST";
+        wc.lpszMenuName = MAKEINTRESOURCEW(IDC_ZENTROVIA);
+        RegisterClassExW(&wc);
         wc.lpfnWndProc = SecondaryProc;
         wc.lpszClassName = L"ZvSecondary";
+        wc.lpszMenuName = nullptr;
         RegisterClassExW(&wc);
     }
 
@@ -63,8 +74,6 @@ protected:
         // Serve the quit the window's destruction asked for, so the next test starts afresh.
         if (AppQuitRequested()) RunMainLoop(nullptr);
         ActiveSinkWriterFactories() = saved_;
-        ClearAttributes(script_.outputType);
-        ClearAttributes(script_.inputType);
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {}
     }

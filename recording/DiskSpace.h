@@ -1,0 +1,13 @@
+#pragma once
+// The free-space guard of the output volume, shared by the start of a recording and its worker.
+#include <cstdint>
+#include <string>
+
+constexpr uint64_t kMegabyte = 1024 * 1024;
+constexpr uint64_t kFreeSpaceToStart = 100 * kMegabyte;
+constexpr uint64_t kFreeSpaceToGoOn = 50 * kMegabyte;
+constexpr int64_t kDiskCheckIntervalMs = 1000;
+
+// True when the volume holding `filePath` has fewer than `bytes` free for this user. A volume
+// that cannot be asked counts as roomy: the write itself then reports what is wrong.
+bool FreeSpaceBelow(const std::wstring& filePath, uint64_t bytes);

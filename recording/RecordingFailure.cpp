@@ -1,0 +1,60 @@
+#include "RecordingFailure.h"
+
+#include <cwchar>
+
+namespace {
+
+struct FailureReason {
+    HRESULT code;
+    const wchar_t* whileRecording;
+    const wchar_t* whenStarting;
+};
+
+constexpr wchar_t kDiskFull[] = L"The disk is full.";
+constexpr wchar_t kFolderGone[] = L"The folder is no longer reachable.";
+constexpr wchar_t kFolderMissing[] = L"The folder does not exist and cannot be created there.";
+constexpr wchar_t kNotAllowed[] = L"Zentrovia is not allowed to write there.";
+
+constexpr FailureReason kReasons[] = {
+    {HRESULT_FROM_WIN32(ERROR_DISK_FULL), kDiskFull, kDiskFull},
+    {HRESULT_FROM_WIN32(ERROR_HANDLE_DISK_FULL), kDiskFull, kDiskFull},
+    {kLowDiskSpace, L"The disk is almost full (less than 50 MB free).",
+     L"The disk is almost full (less than 100 MB free)."},
+    {HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), kFolderGone, kFolderMissing},
+    {HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), kFolderGone, kFolderMissing},
+    {HRESULT_FROM_WIN32(ERROR_INVALID_DRIVE), kFolderGone, kFolderMissing},
+    {HRESULT_FROM_WIN32(ERROR_INVALID_NAME), kFolderGone, kFolderMissing},
+    {HRESULT_FROM_WIN32(ERROR_BAD_NETPATH), kFolderGone, kFolderGone},
+    {HRESULT_FROM_WIN32(ERROR_BAD_NET_NAME), kFolderGone, kFolderGone},
+    {HRESULT_FROM_WIN32(ERROR_NETNAME_DELETED), kFolderGone, kFolderGone},
+    {HRESULT_FROM_WIN32(ERROR_DEV_NOT_EXIST), kFolderGone, kFolderGone},
+    {HRESULT_FROM_WIN32(ERROR_NOT_READY), kFolderGone, kFolderGone},
+    {HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), kNotAllowed, kNotAllowed},
+    {HRESULT_FROM_WIN32(ERROR_WRITE_PROTECT), kNotAllowed, kNotAllowed},
+    {HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), L"Another program holds the file.",
+     L"Another program holds the file."},
+    {HRESULT_FROM_WIN32(ERROR_FILE_EXISTS), kNotAllowed, L"Every free file name for this second is taken."},
+    {kEncoderFailed, L"The video encoder failed.", L"The video encoder failed."},
+};
+
+std::wstring Reason(FailureMoment moment, HRESULT failure) {
+    for (const FailureReason& reason : kReasons)
+        if (reason.code == failure)
+            return moment == FailureMoment::Recording ? reason.whileRecording : reason.whenStarting;
+    wchar_t text[96];
+    std::swprintf(text, 96, L"The video could not be written (error 0x%08lX).", static_cast<unsigned long>(failure));
+    return text;
+}
+
+}  // namespace
+
+std::wstring RecordingFailureText(FailureMoment moment, const std::wstring& target, HRESULT failure) {
+    if (moment == FailureMoment::Starting)
+        return L"Recording could not start:\n" + target + L"\n\n" + Reason(moment, failure);
+    return L"Recording stopped:\n" + target + L"\n\n" + Reason(moment, failure) +
+           L"\nWhat was recorded until then is in the file.";
+}
+
+void ShowRecordingFailure(HWND owner, FailureMoment moment, const std::wstring& target, HRESULT failure) {
+    MessageBoxW(owner, RecordingFailureText(moment, target, failure).c_str(), L"Zentrovia", MB_OK | MB_ICONWARNING);
+}
