@@ -39,6 +39,7 @@ int wmain(int argc, wchar_t** argv) {
     RegisterClassExW(&wc);
     HWND window = CreateWindowExW(WS_EX_TOPMOST, wc.lpszClassName, L"pattern", WS_POPUP | WS_VISIBLE, _wtoi(argv[1]),
                                   _wtoi(argv[2]), _wtoi(argv[3]), _wtoi(argv[4]), nullptr, nullptr, wc.hInstance, nullptr);
+    SetForegroundWindow(window);
     UpdateWindow(window);
     const DWORD bound = static_cast<DWORD>(_wtoi(argv[5])) * 1000, start = GetTickCount();
     while (GetTickCount() - start < bound) {
