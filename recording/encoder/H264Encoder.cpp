@@ -19,6 +19,7 @@ namespace zv::h264 {
 namespace {
 
 constexpr int kMaxDimension = 8192;
+constexpr int kDominantCount = 3;
 constexpr uint8_t kNalSps = 0x67, kNalPps = 0x68, kNalIdrSlice = 0x65, kNalSlice = 0x41;
 
 int lambdaFor(int qp) { return std::max(1, int(std::lround(std::exp2((qp - 12) / 6.0)))); }
@@ -38,6 +39,8 @@ struct H264EncoderState {
     std::vector<uint8_t> copiedLastFrame, copiedThisFrame;  // reconstruction equal to the picture before it
     std::vector<MotionVector> searchedMv;
     std::vector<int> intraEstimate;
+    MotionVector dominant[kDominantCount];  // whole-window motion of the last frame
+    int dominantUsed = 0;
     RateController rate;
     BitWriter bits;
     int frameNum = 0;
@@ -78,27 +81,40 @@ double H264EncoderState::analyse(bool idr) {
     const int w = layout.mbWidth;
     const int lambda = lambdaFor(lastQp);
     const YuvPicture& reference = recon[referenceIndex];
+    for (int i = 0; i < mbCount(); ++i)
+        if (changed[i]) intraEstimate[i] = meanRemovedSad16x16(source.lumaAt(i % w * 16, i / w * 16), source.width);
+    std::fill(searchedMv.begin(), searchedMv.end(), MotionVector{});
+    if (idr) {
+        for (int i = 0; i < mbCount(); ++i) complexity += intraEstimate[i] + 32;
+        return complexity;
+    }
+    // Whole-window motion found this frame comes first; last frame's stays a candidate while it goes on.
+    MotionVector found[kDominantCount];
+    const int foundCount = findDominantMotion(source, reference, changed.data(), intraEstimate.data(), w,
+                                              layout.mbHeight, verticalMvLimit, found, kDominantCount);
+    MotionVector candidates[4 + 2 * kDominantCount];
+    int dominantCount = 0;
+    for (const MotionVector* list : {found, dominant})
+        for (int k = 0; k < (list == found ? foundCount : dominantUsed); ++k)
+            if (std::find(candidates + 4, candidates + 4 + dominantCount, list[k]) == candidates + 4 + dominantCount)
+                candidates[4 + dominantCount++] = list[k];
+    dominantUsed = std::min(foundCount, kDominantCount);
+    std::copy(found, found + dominantUsed, dominant);
     for (int mbY = 0; mbY < layout.mbHeight; ++mbY) {
         for (int mbX = 0; mbX < w; ++mbX) {
             const int i = mbY * w + mbX;
-            searchedMv[i] = {};
             if (!changed[i]) continue;
-            intraEstimate[i] = meanRemovedSad16x16(source.lumaAt(mbX * 16, mbY * 16), source.width);
-            if (idr) {
-                complexity += intraEstimate[i] + 32;
-                continue;
-            }
             const MotionVector zero;
             const MotionVector left = mbX > 0 ? searchedMv[i - 1] : zero;
             const MotionVector top = mbY > 0 ? searchedMv[i - w] : zero;
             const MotionVector topRight = mbY > 0 && mbX + 1 < w ? searchedMv[i - w + 1] : zero;
             const MotionVector predicted{int16_t(std::max(std::min(left.x, top.x), std::min(std::max(left.x, top.x), topRight.x))),
                                          int16_t(std::max(std::min(left.y, top.y), std::min(std::max(left.y, top.y), topRight.y)))};
-            const MotionVector candidates[] = {predicted, left, top, macroblocks[i].mv};
-            const MotionSearchResult found = searchMotion(source, reference, mbX, mbY, predicted, candidates, 4, lambda,
-                                                          verticalMvLimit);
-            searchedMv[i] = found.mv;
-            complexity += std::min(found.sad, intraEstimate[i]) + 32;
+            candidates[0] = predicted, candidates[1] = left, candidates[2] = top, candidates[3] = macroblocks[i].mv;
+            const MotionSearchResult result = searchMotion(source, reference, mbX, mbY, predicted, candidates,
+                                                           4 + dominantCount, lambda, verticalMvLimit);
+            searchedMv[i] = result.mv;
+            complexity += std::min(result.sad, intraEstimate[i]) + 32;
         }
     }
     return complexity;
