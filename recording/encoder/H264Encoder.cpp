@@ -38,6 +38,8 @@ struct H264EncoderState {
     std::vector<uint8_t> changed, postponed;  // postponed: changed but skipped for lack of bits
     std::vector<uint8_t> copiedLastFrame, copiedThisFrame;  // reconstruction equal to the picture before it
     std::vector<MotionVector> searchedMv;
+    std::vector<uint8_t> codedQp;  // the quantiser each macroblock's picture was last coded with
+    int refineFrom = 0;            // where the next search for coarse still macroblocks starts
     std::vector<int> intraEstimate;
     MotionVector dominant[kDominantCount];  // whole-window motion of the last frame
     int dominantUsed = 0;
@@ -56,7 +58,20 @@ struct H264EncoderState {
     double analyse(bool idr);
     // Changed macroblocks after the first `bitLimit` bits are postponed to later frames.
     void encodePicture(bool idr, int qp, int64_t bitLimit);
+    void refineStillMacroblocks();
 };
+
+// Content that changed under rate pressure was coded coarsely; once it holds still nothing would replace
+// it until the next IDR. A slice of such macroblocks is coded again each frame, the rate controller
+// weighing them like any other change.
+void H264EncoderState::refineStillMacroblocks() {
+    constexpr int kCoarserBy = 6;
+    const int count = mbCount(), limit = count / 16 + 1;
+    int taken = 0, i = refineFrom;
+    for (int scanned = 0; scanned < count && taken < limit; ++scanned, i = (i + 1) % count)
+        if (!changed[i] && codedQp[i] > lastQp + kCoarserBy) changed[i] = 1, ++taken;
+    refineFrom = i;
+}
 
 void H264EncoderState::convertChanged(const BgraFrame& frame) {
     for (int mbY = 0; mbY < layout.mbHeight; ++mbY) {
@@ -163,6 +178,7 @@ void H264EncoderState::encodePicture(bool idr, int qp, int64_t bitLimit) {
                 else copied = encodeInterMacroblock(f, mbX, mbY, best);
             }
             copiedThisFrame[i] = copied;
+            if (idr || (changed[i] && !postponed[i])) codedQp[i] = uint8_t(qp);
         }
     }
     if (f.skipRun > 0) bits.putUe(uint32_t(f.skipRun));
@@ -192,6 +208,7 @@ H264Encoder::H264Encoder(const H264EncoderConfig& config) {
     s->copiedLastFrame.assign(size_t(count), 0);
     s->copiedThisFrame.assign(size_t(count), 0);
     s->searchedMv.assign(size_t(count), MotionVector{});
+    s->codedQp.assign(size_t(count), 0);
     s->intraEstimate.assign(size_t(count), 0);
     state_ = std::move(s);
 }
@@ -234,6 +251,7 @@ void H264Encoder::encode(const uint8_t* bgraBottomUp, int64_t time100ns, Encoded
         // Macroblocks postponed under rate pressure last time still owe their update.
         s.changed = s.postponed;
         detectChangedMacroblocks(frame, s.previousInput, s.layout.mbWidth, s.layout.mbHeight, s.changed);
+        if (!idr) s.refineStillMacroblocks();
     }
     // Unchanged macroblocks keep their converted samples from earlier frames, even for an IDR.
     s.convertChanged(frame);

@@ -37,6 +37,13 @@ int RateController::chooseQp(bool idr, int64_t time100ns, double complexity) {
     }
     int qp = kMinQp;
     while (qp < kMaxQp && predictBits(idr, qp, complexity) > target) ++qp;
+    // A sudden change (a page jump, a window opening) may borrow from the bucket rather than be coded far
+    // coarser than its neighbours: its picture is the reference for everything after it.
+    const int steady = int(std::lround(averageQp_)) + 2;
+    if (!idr && averageQp_ > 0 && qp > steady) {
+        qp = steady;
+        while (qp < kMaxQp && predictBits(idr, qp, complexity) > room * 0.5) ++qp;
+    }
     return qp;
 }
 
@@ -48,7 +55,10 @@ void RateController::commit(bool idr, int qp, double complexity, int64_t bits) {
         double& model = idr ? modelIntra_ : modelInter_;
         model = 0.5 * model + 0.5 * observed;
     }
-    if (!idr && complexity > 0) lastInterQp_ = qp;
+    if (!idr && complexity > 0) {
+        lastInterQp_ = qp;
+        averageQp_ = averageQp_ > 0 ? 0.9 * averageQp_ + 0.1 * qp : qp;
+    }
 }
 
 }  // namespace zv::h264

@@ -30,6 +30,7 @@ private:
     double elapsedSeconds_ = 0;
     double modelIntra_ = 1.0, modelInter_ = 1.0;
     int lastInterQp_ = -1;
+    double averageQp_ = 0;  // of recent inter frames with content to code
 };
 
 double quantizerStep(int qp);
