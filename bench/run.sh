@@ -54,12 +54,12 @@ for entry in $SEQUENCES; do
     details+=("$name @$((rate / 1000))k: $line")
     out="$DATA/$name-x264-$rate.h264"
     x264_fps+="$(ff -benchmark -f rawvideo -pix_fmt yuv420p -s "$SIZE" -r 30 -i "$DATA/$name.yuv" -c:v libx264 \
-                  -preset ultrafast -threads 1 -b:v "$rate" -f h264 "$out" 2>&1 | utime_fps) "
+                  -preset ultrafast -threads 1 -g 60 -b:v "$rate" -f h264 "$out" 2>&1 | utime_fps) "
     theirs+="$(kbps "$out"):$(psnr_y "$out" "$DATA/$name.yuv"),"
   done
   # x264 fed BGRA like the built-in encoder, ffmpeg's flip and conversion inside its time (at 4 Mbit/s).
   bgra_fps=$(ff -benchmark -f rawvideo -pix_fmt bgra -s "$SIZE" -r 30 -i "$DATA/$name.bgra" -vf vflip -pix_fmt yuv420p \
-               -filter_threads 1 -c:v libx264 -preset ultrafast -threads 1 -b:v 4M -f null - 2>&1 | utime_fps)
+               -filter_threads 1 -c:v libx264 -preset ultrafast -threads 1 -g 60 -b:v 4M -f null - 2>&1 | utime_fps)
   bd=$(python3 "$ROOT/bench/bdrate.py" "${theirs%,}" "${ours%,}")
   mean() { awk '{s = 0; for (i = 1; i <= NF; ++i) s += $i; printf "%.0f", s / NF}' <<<"$1"; }
   point() { awk -v RS=, -F: 'NR == 3 {printf "%s @ %s", $2, $1}' <<<"$1"; }
