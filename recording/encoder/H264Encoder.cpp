@@ -58,19 +58,20 @@ struct H264EncoderState {
     double analyse(bool idr);
     // Changed macroblocks after the first `bitLimit` bits are postponed to later frames.
     void encodePicture(bool idr, int qp, int64_t bitLimit);
-    void refineStillMacroblocks();
+    int refineStillMacroblocks();
 };
 
 // Content that changed under rate pressure was coded coarsely; once it holds still nothing would replace
-// it until the next IDR. A slice of such macroblocks is coded again each frame, the rate controller
-// weighing them like any other change.
-void H264EncoderState::refineStillMacroblocks() {
+// it until the next IDR. A slice of the macroblocks coded well below the steady quality is coded again
+// each frame, the rate controller weighing them like any other change. Returns how many.
+int H264EncoderState::refineStillMacroblocks() {
     constexpr int kCoarserBy = 6;
-    const int count = mbCount(), limit = count / 16 + 1;
+    const int count = mbCount(), limit = count / 16 + 1, coarse = rate.steadyQp() + kCoarserBy;
     int taken = 0, i = refineFrom;
     for (int scanned = 0; scanned < count && taken < limit; ++scanned, i = (i + 1) % count)
-        if (!changed[i] && codedQp[i] > lastQp + kCoarserBy) changed[i] = 1, ++taken;
+        if (!changed[i] && codedQp[i] > coarse) changed[i] = 1, ++taken;
     refineFrom = i;
+    return taken;
 }
 
 void H264EncoderState::convertChanged(const BgraFrame& frame) {
@@ -244,6 +245,7 @@ void H264Encoder::encode(const uint8_t* bgraBottomUp, int64_t time100ns, Encoded
     const BgraFrame frame{bgraBottomUp, s.config.width, s.config.height};
 
     const bool idr = !s.started || time100ns - s.lastIdrTime >= s.config.keyFrameInterval100ns;
+    bool onlyRefinement = false;
     if (!s.started) {
         std::memcpy(s.previousInput.data(), bgraBottomUp, s.previousInput.size());
         std::fill(s.changed.begin(), s.changed.end(), 1);
@@ -251,7 +253,8 @@ void H264Encoder::encode(const uint8_t* bgraBottomUp, int64_t time100ns, Encoded
         // Macroblocks postponed under rate pressure last time still owe their update.
         s.changed = s.postponed;
         detectChangedMacroblocks(frame, s.previousInput, s.layout.mbWidth, s.layout.mbHeight, s.changed);
-        if (!idr) s.refineStillMacroblocks();
+        if (!idr && std::find(s.changed.begin(), s.changed.end(), 1) == s.changed.end())
+            onlyRefinement = s.refineStillMacroblocks() > 0;
     }
     // Unchanged macroblocks keep their converted samples from earlier frames, even for an IDR.
     s.convertChanged(frame);
@@ -262,18 +265,21 @@ void H264Encoder::encode(const uint8_t* bgraBottomUp, int64_t time100ns, Encoded
 
     const double complexity = s.analyse(idr);
     int qp = s.rate.chooseQp(idr, time100ns, complexity);
+    // Refining still content to far better than the moving content gets spends bits nobody sees.
+    if (onlyRefinement) qp = std::max(qp, s.rate.steadyQp());
     constexpr int64_t kNoLimit = INT64_MAX;
     // What the access unit will weigh: length prefix, NAL header and a margin for emulation prevention bytes.
     auto unitBits = [&s] { return s.bits.bitCount() + 40 + s.bits.bitCount() / 128; };
-    s.encodePicture(idr, qp, kNoLimit);
+    // At the coarsest quantiser a P picture codes what fits, top down, and leaves the rest for later frames:
+    // content too hard for the rate costs quality, and not a further pass that would cost speed.
+    auto bitLimit = [&] {
+        return idr || qp < RateController::kMaxQp ? kNoLimit : std::max<int64_t>(0, int64_t(s.rate.room() * 0.9) - 1024);
+    };
+    s.encodePicture(idr, qp, bitLimit());
     while (!s.rate.fits(unitBits()) && qp < RateController::kMaxQp) {
         const double over = double(unitBits()) / std::max(1.0, s.rate.room());
         qp = std::min(RateController::kMaxQp, qp + std::max(2, int(std::ceil(6 * std::log2(std::max(over, 1.0)))) + 1));
-        s.encodePicture(idr, qp, kNoLimit);
-    }
-    if (!idr && !s.rate.fits(unitBits())) {
-        // Even the coarsest quantiser overflows: code what fits, top down, and leave the rest for later frames.
-        s.encodePicture(idr, qp, std::max<int64_t>(0, int64_t(s.rate.room() * 0.9) - 1024));
+        s.encodePicture(idr, qp, bitLimit());
     }
 
     appendLengthPrefixedNal(out.data, idr ? kNalIdrSlice : kNalSlice, s.bits.bytes());

@@ -72,7 +72,8 @@ MotionSearchResult searchMotion(const YuvPicture& source, const YuvPicture& refe
             best.mv = mv;
         }
     }
-    // Diamond descent from coarse to single-sample steps (objects on screen can jump far), then the diagonals.
+    // Diamond descent down to single-sample steps, then the diagonals. Far jumps of whole windows come in
+    // through the candidates (findDominantMotion), so the descent itself stays short.
     static constexpr int kDiamond[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
     static constexpr int kDiagonals[4][2] = {{-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
     auto tryOffsets = [&](const int (*offsets)[2], int count, int step) {
@@ -92,7 +93,7 @@ MotionSearchResult searchMotion(const YuvPicture& source, const YuvPicture& refe
     };
     // A near-perfect match from the predictors (moved windows, scrolled text) needs no wide search.
     const bool goodMatch = best.cost < 2 * 256;
-    for (int step : {32, 16, 8, 4, 2, 1}) {
+    for (int step : {4, 2, 1}) {
         if (goodMatch && step > 2) continue;
         for (int iteration = 0; iteration < 8 && tryOffsets(kDiamond, 4, step); ++iteration) {
         }
@@ -115,7 +116,10 @@ int findDominantMotion(const YuvPicture& source, const YuvPicture& reference, co
     };
     std::vector<Vote> votes;
     const size_t stride = std::max<size_t>(1, textured.size() / kSamples);
+    int searched = 0;
     for (size_t k = stride / 2; k < textured.size(); k += stride) {
+        // Content that moves as a whole shows in the first samples; noise or new content would only cost time.
+        if (++searched > kSamples / 2 && votes.empty()) break;
         const int mbX = textured[k] % mbWidth, mbY = textured[k] / mbWidth;
         const uint8_t* src = source.lumaAt(mbX * 16, mbY * 16);
         // A near-exact match only: content that really moved as a whole, not the best of a poor lot.

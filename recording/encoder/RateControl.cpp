@@ -39,7 +39,7 @@ int RateController::chooseQp(bool idr, int64_t time100ns, double complexity) {
     while (qp < kMaxQp && predictBits(idr, qp, complexity) > target) ++qp;
     // A sudden change (a page jump, a window opening) may borrow from the bucket rather than be coded far
     // coarser than its neighbours: its picture is the reference for everything after it.
-    const int steady = int(std::lround(averageQp_)) + 2;
+    const int steady = steadyQp() + 2;
     if (!idr && averageQp_ > 0 && qp > steady) {
         qp = steady;
         while (qp < kMaxQp && predictBits(idr, qp, complexity) > room * 0.5) ++qp;
