@@ -174,7 +174,7 @@ void H264EncoderState::encodePicture(bool idr, int qp, int64_t bitLimit) {
                     if (cost < bestCost) bestCost = cost, best = mv;
                 }
                 bool intra = false;
-                if (intraEstimate[i] < bestCost) intra = intraCost(f, mbX, mbY) + 4 * f.lambda < bestCost;
+                if (intraEstimate[i] < bestCost) intra = intraCost(f, mbX, mbY) * 3 / 2 + 16 * f.lambda < bestCost;
                 if (intra) encodeIntraMacroblock(f, mbX, mbY);
                 else copied = encodeInterMacroblock(f, mbX, mbY, best);
             }
