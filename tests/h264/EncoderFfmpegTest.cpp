@@ -168,7 +168,7 @@ std::vector<Sequence> sequences() {
         {"fade", 96, 64, 60, 300'000, fade, 36},
         {"noise", 96, 64, 450, 400'000, noise, 0},
         {"noise_irregular", 64, 48, 500, 300'000, noise, 0, 0, true, 10'000'000},
-        {"starved", 128, 128, 160, 5'000, starved, 15, 159, false, 1'000'000'000},
+        {"starved", 128, 128, 400, 5'000, starved, 15, 399, false, 1'000'000'000},
         {"one_macroblock", 16, 16, 3, 4'000'000, moving, 44},
         {"crop_18x34", 18, 34, 6, 4'000'000, moving, 40},
         {"crop_100x36", 100, 36, 6, 4'000'000, moving, 40},
