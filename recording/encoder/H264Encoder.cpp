@@ -61,11 +61,12 @@ struct H264EncoderState {
     int refineStillMacroblocks();
 };
 
-// Content that changed under rate pressure was coded coarsely; once it holds still nothing would replace
-// it until the next IDR. A slice of the macroblocks coded well below the steady quality is coded again
-// each frame, the rate controller weighing them like any other change. Returns how many.
+// Still content keeps the quality it was last coded with: an IDR squeezed by the rate, or a change coded
+// under pressure, would stay coarse until the next IDR while a window moves elsewhere. A slice of the
+// macroblocks coded coarser than the steady quality is coded again each frame, the rate controller
+// weighing them like any other change. Returns how many.
 int H264EncoderState::refineStillMacroblocks() {
-    constexpr int kCoarserBy = 6;
+    constexpr int kCoarserBy = 3;
     const int count = mbCount(), limit = count / 16 + 1, coarse = rate.steadyQp() + kCoarserBy;
     int taken = 0, i = refineFrom;
     for (int scanned = 0; scanned < count && taken < limit; ++scanned, i = (i + 1) % count)
@@ -253,8 +254,10 @@ void H264Encoder::encode(const uint8_t* bgraBottomUp, int64_t time100ns, Encoded
         // Macroblocks postponed under rate pressure last time still owe their update.
         s.changed = s.postponed;
         detectChangedMacroblocks(frame, s.previousInput, s.layout.mbWidth, s.layout.mbHeight, s.changed);
-        if (!idr && std::find(s.changed.begin(), s.changed.end(), 1) == s.changed.end())
-            onlyRefinement = s.refineStillMacroblocks() > 0;
+        if (!idr) {
+            const bool otherChanges = std::find(s.changed.begin(), s.changed.end(), 1) != s.changed.end();
+            onlyRefinement = s.refineStillMacroblocks() > 0 && !otherChanges;
+        }
     }
     // Unchanged macroblocks keep their converted samples from earlier frames, even for an IDR.
     s.convertChanged(frame);
