@@ -70,8 +70,7 @@ void convertRowPairSse2(const uint8_t* top, const uint8_t* bottom, int pixels, u
     }
 }
 
-}  // namespace
-
+// One 2x2 pixel group, for the frame edges the SSE2 path does not cover.
 void convertQuadScalar(const uint8_t* tl, const uint8_t* tr, const uint8_t* bl, const uint8_t* br, uint8_t luma[4],
                        uint8_t& u, uint8_t& v) {
     luma[0] = lumaOf(tl);
@@ -82,6 +81,8 @@ void convertQuadScalar(const uint8_t* tl, const uint8_t* tr, const uint8_t* bl, 
     u = chromaOf(kU, r, g, b);
     v = chromaOf(kV, r, g, b);
 }
+
+}  // namespace
 
 void convertMacroblocks(const BgraFrame& frame, int mbY, int firstMb, int endMb, YuvPicture& out) {
     const int x0 = firstMb * 16, x1 = endMb * 16;

@@ -18,8 +18,4 @@ struct BgraFrame {
 // 2x2 average, so a macroblock depends only on its own pixels). Pixels beyond the frame repeat the edge.
 void convertMacroblocks(const BgraFrame& frame, int mbY, int firstMb, int endMb, YuvPicture& out);
 
-// Reference scalar conversion of one 2x2 pixel group, exposed for tests of the fast path.
-void convertQuadScalar(const uint8_t* topLeft, const uint8_t* topRight, const uint8_t* bottomLeft,
-                       const uint8_t* bottomRight, uint8_t luma[4], uint8_t& u, uint8_t& v);
-
 }  // namespace zv::h264

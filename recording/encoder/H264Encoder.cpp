@@ -19,6 +19,7 @@ namespace zv::h264 {
 namespace {
 
 constexpr int kMaxDimension = 8192;
+constexpr int kDominantCount = 3;
 constexpr uint8_t kNalSps = 0x67, kNalPps = 0x68, kNalIdrSlice = 0x65, kNalSlice = 0x41;
 
 int lambdaFor(int qp) { return std::max(1, int(std::lround(std::exp2((qp - 12) / 6.0)))); }
@@ -37,7 +38,11 @@ struct H264EncoderState {
     std::vector<uint8_t> changed, postponed;  // postponed: changed but skipped for lack of bits
     std::vector<uint8_t> copiedLastFrame, copiedThisFrame;  // reconstruction equal to the picture before it
     std::vector<MotionVector> searchedMv;
+    std::vector<uint8_t> codedQp;  // the quantiser each macroblock's picture was last coded with
+    int refineFrom = 0;            // where the next search for coarse still macroblocks starts
     std::vector<int> intraEstimate;
+    MotionVector dominant[kDominantCount];  // whole-window motion of the last frame
+    int dominantUsed = 0;
     RateController rate;
     BitWriter bits;
     int frameNum = 0;
@@ -53,7 +58,22 @@ struct H264EncoderState {
     double analyse(bool idr);
     // Changed macroblocks after the first `bitLimit` bits are postponed to later frames.
     void encodePicture(bool idr, int qp, int64_t bitLimit);
+    int refineStillMacroblocks();
 };
+
+// Still content keeps the quality it was last coded with: an IDR squeezed by the rate, or a change coded
+// under pressure, would stay coarse until the next IDR while a window moves elsewhere. A slice of the
+// macroblocks coded coarser than the steady quality is coded again each frame, the rate controller
+// weighing them like any other change. Returns how many.
+int H264EncoderState::refineStillMacroblocks() {
+    constexpr int kCoarserBy = 3;
+    const int count = mbCount(), limit = count / 16 + 1, coarse = rate.steadyQp() + kCoarserBy;
+    int taken = 0, i = refineFrom;
+    for (int scanned = 0; scanned < count && taken < limit; ++scanned, i = (i + 1) % count)
+        if (!changed[i] && codedQp[i] > coarse) changed[i] = 1, ++taken;
+    refineFrom = i;
+    return taken;
+}
 
 void H264EncoderState::convertChanged(const BgraFrame& frame) {
     for (int mbY = 0; mbY < layout.mbHeight; ++mbY) {
@@ -78,27 +98,40 @@ double H264EncoderState::analyse(bool idr) {
     const int w = layout.mbWidth;
     const int lambda = lambdaFor(lastQp);
     const YuvPicture& reference = recon[referenceIndex];
+    for (int i = 0; i < mbCount(); ++i)
+        if (changed[i]) intraEstimate[i] = meanRemovedSad16x16(source.lumaAt(i % w * 16, i / w * 16), source.width);
+    std::fill(searchedMv.begin(), searchedMv.end(), MotionVector{});
+    if (idr) {
+        for (int i = 0; i < mbCount(); ++i) complexity += intraEstimate[i] + 32;
+        return complexity;
+    }
+    // Whole-window motion found this frame comes first; last frame's stays a candidate while it goes on.
+    MotionVector found[kDominantCount];
+    const int foundCount = findDominantMotion(source, reference, changed.data(), intraEstimate.data(), w,
+                                              layout.mbHeight, verticalMvLimit, found, kDominantCount);
+    MotionVector candidates[4 + 2 * kDominantCount];
+    int dominantCount = 0;
+    for (const MotionVector* list : {found, dominant})
+        for (int k = 0; k < (list == found ? foundCount : dominantUsed); ++k)
+            if (std::find(candidates + 4, candidates + 4 + dominantCount, list[k]) == candidates + 4 + dominantCount)
+                candidates[4 + dominantCount++] = list[k];
+    dominantUsed = std::min(foundCount, kDominantCount);
+    std::copy(found, found + dominantUsed, dominant);
     for (int mbY = 0; mbY < layout.mbHeight; ++mbY) {
         for (int mbX = 0; mbX < w; ++mbX) {
             const int i = mbY * w + mbX;
-            searchedMv[i] = {};
             if (!changed[i]) continue;
-            intraEstimate[i] = meanRemovedSad16x16(source.lumaAt(mbX * 16, mbY * 16), source.width);
-            if (idr) {
-                complexity += intraEstimate[i] + 32;
-                continue;
-            }
             const MotionVector zero;
             const MotionVector left = mbX > 0 ? searchedMv[i - 1] : zero;
             const MotionVector top = mbY > 0 ? searchedMv[i - w] : zero;
             const MotionVector topRight = mbY > 0 && mbX + 1 < w ? searchedMv[i - w + 1] : zero;
             const MotionVector predicted{int16_t(std::max(std::min(left.x, top.x), std::min(std::max(left.x, top.x), topRight.x))),
                                          int16_t(std::max(std::min(left.y, top.y), std::min(std::max(left.y, top.y), topRight.y)))};
-            const MotionVector candidates[] = {predicted, left, top, macroblocks[i].mv};
-            const MotionSearchResult found = searchMotion(source, reference, mbX, mbY, predicted, candidates, 4, lambda,
-                                                          verticalMvLimit);
-            searchedMv[i] = found.mv;
-            complexity += std::min(found.sad, intraEstimate[i]) + 32;
+            candidates[0] = predicted, candidates[1] = left, candidates[2] = top, candidates[3] = macroblocks[i].mv;
+            const MotionSearchResult result = searchMotion(source, reference, mbX, mbY, predicted, candidates,
+                                                           4 + dominantCount, lambda, verticalMvLimit);
+            searchedMv[i] = result.mv;
+            complexity += std::min(result.sad, intraEstimate[i]) + 32;
         }
     }
     return complexity;
@@ -142,11 +175,12 @@ void H264EncoderState::encodePicture(bool idr, int qp, int64_t bitLimit) {
                     if (cost < bestCost) bestCost = cost, best = mv;
                 }
                 bool intra = false;
-                if (intraEstimate[i] < bestCost) intra = intraCost(f, mbX, mbY) + 4 * f.lambda < bestCost;
+                if (intraEstimate[i] < bestCost) intra = intraCost(f, mbX, mbY) * 3 / 2 + 16 * f.lambda < bestCost;
                 if (intra) encodeIntraMacroblock(f, mbX, mbY);
                 else copied = encodeInterMacroblock(f, mbX, mbY, best);
             }
             copiedThisFrame[i] = copied;
+            if (idr || (changed[i] && !postponed[i])) codedQp[i] = uint8_t(qp);
         }
     }
     if (f.skipRun > 0) bits.putUe(uint32_t(f.skipRun));
@@ -176,6 +210,7 @@ H264Encoder::H264Encoder(const H264EncoderConfig& config) {
     s->copiedLastFrame.assign(size_t(count), 0);
     s->copiedThisFrame.assign(size_t(count), 0);
     s->searchedMv.assign(size_t(count), MotionVector{});
+    s->codedQp.assign(size_t(count), 0);
     s->intraEstimate.assign(size_t(count), 0);
     state_ = std::move(s);
 }
@@ -211,6 +246,7 @@ void H264Encoder::encode(const uint8_t* bgraBottomUp, int64_t time100ns, Encoded
     const BgraFrame frame{bgraBottomUp, s.config.width, s.config.height};
 
     const bool idr = !s.started || time100ns - s.lastIdrTime >= s.config.keyFrameInterval100ns;
+    bool onlyRefinement = false;
     if (!s.started) {
         std::memcpy(s.previousInput.data(), bgraBottomUp, s.previousInput.size());
         std::fill(s.changed.begin(), s.changed.end(), 1);
@@ -218,6 +254,10 @@ void H264Encoder::encode(const uint8_t* bgraBottomUp, int64_t time100ns, Encoded
         // Macroblocks postponed under rate pressure last time still owe their update.
         s.changed = s.postponed;
         detectChangedMacroblocks(frame, s.previousInput, s.layout.mbWidth, s.layout.mbHeight, s.changed);
+        if (!idr) {
+            const bool otherChanges = std::find(s.changed.begin(), s.changed.end(), 1) != s.changed.end();
+            onlyRefinement = s.refineStillMacroblocks() > 0 && !otherChanges;
+        }
     }
     // Unchanged macroblocks keep their converted samples from earlier frames, even for an IDR.
     s.convertChanged(frame);
@@ -228,18 +268,21 @@ void H264Encoder::encode(const uint8_t* bgraBottomUp, int64_t time100ns, Encoded
 
     const double complexity = s.analyse(idr);
     int qp = s.rate.chooseQp(idr, time100ns, complexity);
+    // Refining still content to far better than the moving content gets spends bits nobody sees.
+    if (onlyRefinement) qp = std::max(qp, s.rate.steadyQp());
     constexpr int64_t kNoLimit = INT64_MAX;
     // What the access unit will weigh: length prefix, NAL header and a margin for emulation prevention bytes.
     auto unitBits = [&s] { return s.bits.bitCount() + 40 + s.bits.bitCount() / 128; };
-    s.encodePicture(idr, qp, kNoLimit);
+    // At the coarsest quantiser a P picture codes what fits, top down, and leaves the rest for later frames:
+    // content too hard for the rate costs quality, and not a further pass that would cost speed.
+    auto bitLimit = [&] {
+        return idr || qp < RateController::kMaxQp ? kNoLimit : std::max<int64_t>(0, int64_t(s.rate.room() * 0.9) - 1024);
+    };
+    s.encodePicture(idr, qp, bitLimit());
     while (!s.rate.fits(unitBits()) && qp < RateController::kMaxQp) {
         const double over = double(unitBits()) / std::max(1.0, s.rate.room());
         qp = std::min(RateController::kMaxQp, qp + std::max(2, int(std::ceil(6 * std::log2(std::max(over, 1.0)))) + 1));
-        s.encodePicture(idr, qp, kNoLimit);
-    }
-    if (!idr && !s.rate.fits(unitBits())) {
-        // Even the coarsest quantiser overflows: code what fits, top down, and leave the rest for later frames.
-        s.encodePicture(idr, qp, std::max<int64_t>(0, int64_t(s.rate.room() * 0.9) - 1024));
+        s.encodePicture(idr, qp, bitLimit());
     }
 
     appendLengthPrefixedNal(out.data, idr ? kNalIdrSlice : kNalSlice, s.bits.bytes());

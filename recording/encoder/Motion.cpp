@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 #include <emmintrin.h>
 
 #include "BitWriter.h"
@@ -71,7 +72,8 @@ MotionSearchResult searchMotion(const YuvPicture& source, const YuvPicture& refe
             best.mv = mv;
         }
     }
-    // Diamond descent from coarse to single-sample steps (objects on screen can jump far), then the diagonals.
+    // Diamond descent down to single-sample steps, then the diagonals. Far jumps of whole windows come in
+    // through the candidates (findDominantMotion), so the descent itself stays short.
     static constexpr int kDiamond[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
     static constexpr int kDiagonals[4][2] = {{-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
     auto tryOffsets = [&](const int (*offsets)[2], int count, int step) {
@@ -91,7 +93,7 @@ MotionSearchResult searchMotion(const YuvPicture& source, const YuvPicture& refe
     };
     // A near-perfect match from the predictors (moved windows, scrolled text) needs no wide search.
     const bool goodMatch = best.cost < 2 * 256;
-    for (int step : {32, 16, 8, 4, 2, 1}) {
+    for (int step : {4, 2, 1}) {
         if (goodMatch && step > 2) continue;
         for (int iteration = 0; iteration < 8 && tryOffsets(kDiamond, 4, step); ++iteration) {
         }
@@ -99,6 +101,48 @@ MotionSearchResult searchMotion(const YuvPicture& source, const YuvPicture& refe
     tryOffsets(kDiagonals, 4, 1);
     best.sad = best.cost - lambda * (seBitLength(best.mv.x - predicted.x) + seBitLength(best.mv.y - predicted.y));
     return best;
+}
+
+int findDominantMotion(const YuvPicture& source, const YuvPicture& reference, const uint8_t* changed,
+                       const int* texture, int mbWidth, int mbHeight, int verticalLimit, MotionVector* out, int maxCount) {
+    constexpr int kSamples = 16, kRangeX = 32, kRangeY = 32, kMinTexture = 1500;
+    std::vector<int> textured;
+    for (int i = 0; i < mbWidth * mbHeight; ++i)
+        if (changed[i] && texture[i] >= kMinTexture) textured.push_back(i);
+    if (textured.empty()) return 0;
+    struct Vote {
+        MotionVector mv;
+        int count;
+    };
+    std::vector<Vote> votes;
+    const size_t stride = std::max<size_t>(1, textured.size() / kSamples);
+    int searched = 0;
+    for (size_t k = stride / 2; k < textured.size(); k += stride) {
+        // Content that moves as a whole shows in the first samples; noise or new content would only cost time.
+        if (++searched > kSamples / 2 && votes.empty()) break;
+        const int mbX = textured[k] % mbWidth, mbY = textured[k] / mbWidth;
+        const uint8_t* src = source.lumaAt(mbX * 16, mbY * 16);
+        // A near-exact match only: content that really moved as a whole, not the best of a poor lot.
+        int bestSad = texture[textured[k]] / 8;
+        MotionVector best;
+        bool found = false;
+        for (int dy = -kRangeY; dy <= kRangeY && bestSad > 0; ++dy)
+            for (int dx = -kRangeX; dx <= kRangeX; ++dx) {
+                const MotionVector mv{int16_t(dx * 4), int16_t(dy * 4)};
+                if ((dx == 0 && dy == 0) || !motionVectorInside(reference, mbX, mbY, mv, verticalLimit)) continue;
+                const int sad = sad16x16(src, source.width, reference.lumaAt(mbX * 16 + dx, mbY * 16 + dy), reference.width);
+                if (sad < bestSad) bestSad = sad, best = mv, found = true;
+            }
+        if (!found) continue;
+        auto vote = std::find_if(votes.begin(), votes.end(), [&](const Vote& v) { return v.mv == best; });
+        if (vote == votes.end()) votes.push_back({best, 1});
+        else ++vote->count;
+    }
+    std::sort(votes.begin(), votes.end(), [](const Vote& a, const Vote& b) { return a.count > b.count; });
+    int count = 0;
+    for (const Vote& v : votes)
+        if (count < maxCount && v.count >= 2) out[count++] = v.mv;
+    return count;
 }
 
 static void predictChroma(const std::vector<uint8_t>& plane, int stride, int planeHeight, int mbX, int mbY,

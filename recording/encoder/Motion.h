@@ -31,6 +31,12 @@ int motionCost(const YuvPicture& source, const YuvPicture& reference, int mbX, i
                MotionVector predicted, int lambda);
 bool motionVectorInside(const YuvPicture& reference, int mbX, int mbY, MotionVector mv, int verticalLimit);
 
+// Whole-sample vectors that move many textured changed macroblocks exactly or nearly (a dragged window,
+// scrolled text), strongest first, at most `maxCount`. Found by an exhaustive search of a few sampled
+// macroblocks, so a descent from the usual predictors cannot get stuck in the many local minima of text.
+int findDominantMotion(const YuvPicture& source, const YuvPicture& reference, const uint8_t* changed,
+                       const int* texture, int mbWidth, int mbHeight, int verticalLimit, MotionVector* out, int maxCount);
+
 // Motion-compensated prediction (integer luma vector, eighth-sample chroma), packed 16x16 and 8x8 blocks.
 void predictInter(const YuvPicture& reference, int mbX, int mbY, MotionVector mv, uint8_t luma[256],
                   uint8_t cb[64], uint8_t cr[64]);

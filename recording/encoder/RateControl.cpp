@@ -31,12 +31,22 @@ int RateController::chooseQp(bool idr, int64_t time100ns, double complexity) {
         target = room * 0.8;
         if (lastInterQp_ >= 0) target = std::min(target, predictBits(true, std::max(kMinQp, lastInterQp_ - 3), complexity));
     } else {
-        // Aim a little below the drain rate when the bucket is filling, above it when it is empty.
-        const double steer = 1.0 + (0.5 * bucketBits_ - fullness_) / bucketBits_;
+        // Aim a little below the drain rate when the bucket is filling, above it when it is empty. It settles
+        // a quarter full, leaving room for the next IDR, which would otherwise come out at the coarsest QP.
+        const double steer = 1.0 + (0.25 * bucketBits_ - fullness_) / bucketBits_;
         target = std::min(room * 0.5, bitrate_ * std::min(elapsedSeconds_, 0.5) * steer);
     }
     int qp = kMinQp;
     while (qp < kMaxQp && predictBits(idr, qp, complexity) > target) ++qp;
+    // A sudden change (a page jump, a window opening) may borrow from the bucket rather than be coded far
+    // coarser than its neighbours: its picture is the reference for everything after it.
+    // Only up to half the bucket, so that the IDRs still find room.
+    if (!idr && averageQp_ > 0) {
+        const double allowance = 0.5 * bucketBits_ - fullness_;
+        int borrowed = steadyQp() + 2;
+        while (borrowed < qp && predictBits(idr, borrowed, complexity) > allowance) ++borrowed;
+        qp = std::min(qp, borrowed);
+    }
     return qp;
 }
 
@@ -48,7 +58,13 @@ void RateController::commit(bool idr, int qp, double complexity, int64_t bits) {
         double& model = idr ? modelIntra_ : modelInter_;
         model = 0.5 * model + 0.5 * observed;
     }
-    if (!idr && complexity > 0) lastInterQp_ = qp;
+    if (!idr && complexity > 0) {
+        lastInterQp_ = qp;
+        averageQp_ = averageQp_ > 0 ? 0.9 * averageQp_ + 0.1 * qp : qp;
+    } else if (!idr && averageQp_ > kMinQp) {
+        // Nothing changed: let the steady quality, to which still content is refined, rise slowly.
+        averageQp_ = std::max(double(kMinQp), averageQp_ - 0.25);
+    }
 }
 
 }  // namespace zv::h264

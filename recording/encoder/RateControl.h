@@ -1,4 +1,5 @@
 #pragma once
+#include <cmath>
 #include <cstdint>
 
 namespace zv::h264 {
@@ -20,6 +21,8 @@ public:
     double room() const { return bucketBits_ - fullness_; }
     void commit(bool idr, int qp, double complexity, int64_t bits);
     double predictBits(bool idr, int qp, double complexity) const;
+    // The quantiser recent frames with content settled on (kMinQp before there were any).
+    int steadyQp() const { return averageQp_ > 0 ? int(std::lround(averageQp_)) : kMinQp; }
 
 private:
     double bitrate_;
@@ -30,6 +33,7 @@ private:
     double elapsedSeconds_ = 0;
     double modelIntra_ = 1.0, modelInter_ = 1.0;
     int lastInterQp_ = -1;
+    double averageQp_ = 0;  // of recent inter frames with content to code
 };
 
 double quantizerStep(int qp);

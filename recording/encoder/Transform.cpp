@@ -54,21 +54,6 @@ void forwardTransform4x4(const uint8_t* source, int sourceStride, const uint8_t*
     }
 }
 
-int quantize4x4Scalar(const int16_t coefficients[16], int qp, bool intra, int first, int16_t levels[16]) {
-    const int shift = 15 + qp / 6;
-    // Rounding below one half (a dead zone), wider for inter blocks whose residual is mostly noise.
-    const int offset = (1 << shift) / (intra ? 3 : 6);
-    const int* scale = kQuantScale[qp % 6];
-    int nonZero = 0;
-    levels[0] = 0;
-    for (int k = first; k < 16; ++k) {
-        const int i = kZigzag4x4[k];
-        levels[k] = quantizeOne(coefficients[i], scale[kPositionClass[i]], offset, shift);
-        nonZero += levels[k] != 0;
-    }
-    return nonZero;
-}
-
 namespace {
 
 struct RasterScales {
@@ -100,6 +85,7 @@ __m128i quantizeEight(__m128i c, __m128i scale, __m128i offset, __m128i shift) {
 
 int quantize4x4(const int16_t coefficients[16], int qp, bool intra, int first, int16_t levels[16]) {
     const int shift = 15 + qp / 6;
+    // Rounding below one half (a dead zone), wider for inter blocks whose residual is mostly noise.
     const __m128i offset = _mm_set1_epi32((1 << shift) / (intra ? 3 : 6));
     const __m128i shiftCount = _mm_cvtsi32_si128(shift);
     const uint16_t* scale = kRasterScales.values[qp % 6];
