@@ -91,6 +91,7 @@ public:
         config.width = static_cast<int>(output_.width);
         config.height = static_cast<int>(output_.height);
         config.bitrate = output_.bitrate;
+        config.frameDuration100ns = kFrameDuration100ns;
         if (!file_.open(std::filesystem::path(path_), config)) return MF_E_INVALIDMEDIATYPE;
         writing_ = true;
         return S_OK;

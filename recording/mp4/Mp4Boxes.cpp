@@ -255,7 +255,7 @@ uint32_t mdatHeaderSize(uint64_t payloadBytes) { return payloadBytes + 8 > kMax3
 }  // namespace
 
 bool isValidTrack(const Mp4VideoTrack& track) {
-    return track.width > 0 && track.height > 0 && track.width <= 0xFFFF && track.height <= 0xFFFF &&
+    return track.width > 0 && track.height > 0 && track.lastSampleDuration100ns > 0 && track.width <= 0xFFFF && track.height <= 0xFFFF &&
            track.sps.size() >= 4 && track.sps.size() <= 0xFFFF && !track.pps.empty() && track.pps.size() <= 0xFFFF;
 }
 

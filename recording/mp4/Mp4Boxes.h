@@ -18,6 +18,7 @@ struct Mp4VideoTrack {
     std::vector<uint8_t> sps;  // NAL units including their header byte, no start code
     std::vector<uint8_t> pps;
     uint64_t creationTime = 0;  // seconds since 1904-01-01 UTC
+    int64_t lastSampleDuration100ns = 0;  // the final sample has no successor to end it
 };
 
 struct Mp4Sample {

@@ -105,7 +105,7 @@ bool Mp4Muxer::closeFragmentAt(uint64_t nextTicks) {
 
 bool Mp4Muxer::writeFinalIndex() {
     if (!file_.isOpen() || file_.failed() || indexWritten_) return false;
-    if (!closeFragmentAt(lastTicks_ + ticksFrom100ns(kLastSampleDuration100ns))) return false;
+    if (!closeFragmentAt(lastTicks_ + ticksFrom100ns(track_.lastSampleDuration100ns))) return false;
     // Written as 'free' for the same reason as the fragments. Once it is a moov, and until
     // commitFinalIndex, readers still take the first moov and the fragments and skip this one.
     finalMoovOffset_ = file_.size();
@@ -143,7 +143,7 @@ bool Mp4Muxer::finalize() {
 
 bool Mp4Muxer::close() {
     if (!file_.isOpen()) return !file_.failed();
-    if (!indexWritten_) closeFragmentAt(lastTicks_ + ticksFrom100ns(kLastSampleDuration100ns));
+    if (!indexWritten_) closeFragmentAt(lastTicks_ + ticksFrom100ns(track_.lastSampleDuration100ns));
     return file_.close();
 }
 

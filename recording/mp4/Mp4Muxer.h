@@ -20,9 +20,6 @@
 
 namespace zv::mp4 {
 
-// How long the final sample lasts, in 100 ns: one frame at 30 fps.
-constexpr int64_t kLastSampleDuration100ns = 333'333;
-
 struct Mp4FragmentLimits {
     int64_t preferred100ns = 10'000'000;  // cut at the first key frame after this much
     int64_t maximum100ns = 20'000'000;    // cut here even without a key frame

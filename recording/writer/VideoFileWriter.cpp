@@ -88,7 +88,8 @@ bool VideoFileWriter::isOpen() const { return state_ != nullptr; }
 WriterFailure VideoFileWriter::failure() const { return failure_.load(); }
 
 bool VideoFileWriter::open(const std::filesystem::path& path, const VideoFileWriterConfig& config) {
-    if (state_ || config.width <= 0 || config.height <= 0 || config.width > 0xFFFF || config.height > 0xFFFF)
+    if (state_ || config.width <= 0 || config.height <= 0 || config.width > 0xFFFF || config.height > 0xFFFF ||
+        config.frameDuration100ns <= 0)
         return false;
     failure_ = WriterFailure::None;
     H264EncoderConfig encoderConfig;
@@ -104,6 +105,7 @@ bool VideoFileWriter::open(const std::filesystem::path& path, const VideoFileWri
     track.sps = state->encoder.sps();
     track.pps = state->encoder.pps();
     track.creationTime = secondsSince1904();
+    track.lastSampleDuration100ns = config.frameDuration100ns;
     if (!state->muxer.open(path, track)) return false;
 
     state->frameBytes = size_t(config.width) * size_t(config.height) * 4;

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
     }
     VideoFileWriter writer;
-    if (!writer.open(argv[1], VideoFileWriterConfig{64, 48})) return 3;
+    if (!writer.open(argv[1], VideoFileWriterConfig{64, 48, 4'000'000, 333'333})) return 3;
     int accepted = 0;
     for (; accepted < frames; ++accepted) {
         const auto frame = mp4test::syntheticFrame(64, 48, uint32_t(accepted));

@@ -51,7 +51,7 @@ TEST(VideoFileWriter, RecordingsPlayAsStamped) {
     VideoFileWriter writer;  // one writer for all: it must be reusable after finalize
     for (const Recording& r : recordings) {
         const std::string path = scratchDirectory() + "/" + r.name + ".mp4";
-        ASSERT_TRUE(writer.open(path, VideoFileWriterConfig{r.width, r.height})) << r.name;
+        ASSERT_TRUE(writer.open(path, VideoFileWriterConfig{r.width, r.height, 4'000'000, 333'333})) << r.name;
         for (size_t i = 0; i < r.times.size(); ++i) {
             const std::vector<uint8_t> frame = syntheticFrame(r.width, r.height, uint32_t(i));
             ASSERT_TRUE(writer.writeFrame(frame.data(), frame.size(), r.times[i])) << r.name << " frame " << i;
@@ -69,14 +69,14 @@ TEST(VideoFileWriter, RejectsBadCallsWithoutHarm) {
     const std::vector<uint8_t> frame = syntheticFrame(64, 48, 0);
     EXPECT_FALSE(writer.writeFrame(frame.data(), frame.size(), 0));  // not open
     EXPECT_FALSE(writer.finalize());
-    EXPECT_FALSE(writer.open(path, VideoFileWriterConfig{64, 0}));
-    EXPECT_FALSE(writer.open(scratchDirectory() + "/missing/dir/x.mp4", VideoFileWriterConfig{64, 48}));
-    EXPECT_FALSE(writer.open("/dev/full", VideoFileWriterConfig{64, 48}));  // every flush fails with ENOSPC
+    EXPECT_FALSE(writer.open(path, VideoFileWriterConfig{64, 0, 4'000'000, 333'333}));
+    EXPECT_FALSE(writer.open(scratchDirectory() + "/missing/dir/x.mp4", VideoFileWriterConfig{64, 48, 4'000'000, 333'333}));
+    EXPECT_FALSE(writer.open("/dev/full", VideoFileWriterConfig{64, 48, 4'000'000, 333'333}));  // every flush fails with ENOSPC
     zv::mp4::Mp4Muxer muxer;
-    EXPECT_FALSE(muxer.open("/dev/full", zv::mp4::Mp4VideoTrack{64, 48, {0x67, 0x42, 0, 10}, {0x68}, 0}));
+    EXPECT_FALSE(muxer.open("/dev/full", zv::mp4::Mp4VideoTrack{64, 48, {0x67, 0x42, 0, 10}, {0x68}, 0, 333'333}));
     EXPECT_EQ(muxer.error(), ENOSPC);
-    ASSERT_TRUE(writer.open(path, VideoFileWriterConfig{64, 48}));
-    EXPECT_FALSE(writer.open(path, VideoFileWriterConfig{64, 48}));  // already open
+    ASSERT_TRUE(writer.open(path, VideoFileWriterConfig{64, 48, 4'000'000, 333'333}));
+    EXPECT_FALSE(writer.open(path, VideoFileWriterConfig{64, 48, 4'000'000, 333'333}));  // already open
     EXPECT_FALSE(writer.writeFrame(frame.data(), frame.size() - 4, 0));
     EXPECT_FALSE(writer.writeFrame(nullptr, frame.size(), 0));
     EXPECT_TRUE(writer.writeFrame(frame.data(), frame.size(), 5'000'000));
@@ -92,12 +92,12 @@ TEST(VideoFileWriter, RejectsBadCallsWithoutHarm) {
 TEST(Mp4Muxer, StoppedBetweenIndexAndCommitStillPlays) {
     // The final index typed as moov but the fragments not yet wrapped: what a crash in
     // finalize's last write leaves. Players must still take the fragments.
-    zv::h264::H264Encoder encoder({64, 48});
+    zv::h264::H264Encoder encoder({64, 48, 4'000'000});
     const std::string path = scratchDirectory() + "/half-finalized.mp4";
     const std::vector<int64_t> times = regularTimes(90);
     {
         zv::mp4::Mp4Muxer muxer;
-        ASSERT_TRUE(muxer.open(path, zv::mp4::Mp4VideoTrack{64, 48, encoder.sps(), encoder.pps(), 0}));
+        ASSERT_TRUE(muxer.open(path, zv::mp4::Mp4VideoTrack{64, 48, encoder.sps(), encoder.pps(), 0, 333'333}));
         zv::h264::EncodedFrame encoded;
         for (size_t i = 0; i < times.size(); ++i) {
             encoder.encode(syntheticFrame(64, 48, uint32_t(i)).data(), times[i], encoded);
@@ -112,7 +112,7 @@ TEST(Mp4Muxer, StoppedBetweenIndexAndCommitStillPlays) {
 TEST(Mp4Muxer, IndexReachesPastFourGigabytes) {
     using namespace zv::mp4;
     const uint8_t far[8] = {0, 0, 0, 1, 0x40, 0, 0, 0};  // 5 GiB, big-endian
-    const std::vector<uint8_t> moov = buildFinalMoov(Mp4VideoTrack{64, 48, {0x67, 0x42, 0, 10}, {0x68}, 0},
+    const std::vector<uint8_t> moov = buildFinalMoov(Mp4VideoTrack{64, 48, {0x67, 0x42, 0, 10}, {0x68}, 0, 333'333},
                                                      Mp4SampleTable{{{100, 3000, true}}, {{5ull << 30, 0, 1}}});
     const auto co64 = std::search(moov.begin(), moov.end(), "co64", "co64" + 4);
     ASSERT_LE(co64 - moov.begin() + 20, moov.end() - moov.begin()) << "32-bit chunk offsets cannot reach past 4 GiB";
