@@ -3,7 +3,7 @@ round trip, and the webcam button with no camera attached."""
 import datetime
 
 import zvtest as zv
-from zentrovia import controls, main_window, start
+from zentrovia import controls, main_window, rect, start
 
 ABOUT, SETTINGS, WEBCAM = 104, 32773, 1013
 CB_GETCURSEL, CB_SETCURSEL, CB_GETCOUNT, BM_GETIMAGE = 0x0147, 0x014E, 0x0146, 0x00F6
@@ -12,8 +12,8 @@ SEGOE = "Segoe UI"
 
 
 def centred_on(t, win, main, size, what):
-    left, top, right, bottom = zv.rect(win["rect"])
-    m = zv.rect(main["rect"])
+    left, top, right, bottom = rect(win["rect"])
+    m = rect(main["rect"])
     t.check_equal((right - left, bottom - top), size, f"{what}: outer size")
     t.check(abs((left + right) - (m[0] + m[2])) <= 1 and abs((top + bottom) - (m[1] + m[3])) <= 1,
             f"{what}: centred on the main window", (win["rect"], main["rect"]))
@@ -21,14 +21,14 @@ def centred_on(t, win, main, size, what):
 
 
 def children(hwnd):
-    return [(r["class"], r["text"], zv.rect(r["rect"]), r["font"]) for r in zv.run_driver("children", "--hwnd", hwnd)]
+    return [(r["class"], r["text"], rect(r["rect"]), r["font"]) for r in zv.run_driver("children", "--hwnd", hwnd)]
 
 
 def open_about(app, how):
     if how == "menu":
         zv.run_driver("command", "--hwnd", app.hwnd, "--id", ABOUT)
     else:
-        client = zv.rect(zv.find_window(title="zentrovia", pid=app.pid)["client"])
+        client = rect(zv.find_window(title="zentrovia", pid=app.pid)["client"])
         zv.mouse_click(client[0] + 10, client[3] - 10)  # an empty spot: the main window takes the keys
         zv.key(how)
     return zv.find_window(title="About Zentrovia", pid=app.pid)
