@@ -2,6 +2,7 @@
 #include "MainWindow.h"
 
 #include "AppState.h"
+#include "Controls.h"
 #include "ButtonStrip.h"
 #include "DarkButton.h"
 #include "MainCommands.h"
@@ -69,46 +70,32 @@ constexpr int kImageButtonCount = sizeof(kImageButtons) / sizeof(kImageButtons[0
 constexpr int kImageButtonY = 60;
 constexpr DWORD kImageButtonStyle = WS_CHILD | WS_VISIBLE | BS_BITMAP | BS_FLAT;
 
-// The other controls; text null means "the output folder".
-struct ControlSpec {
-    const wchar_t* className;
-    const wchar_t* text;
-    int id;
-    int x, y, width, height;
-    DWORD style;
+// The other controls, with their font and the field that keeps them; text null means "the output folder".
+struct MainControl {
+    ControlSpec control;
     UniqueFont MainWindowGdi::*font;
     HWND AppState::*field;  // null when the window is not kept
 };
-constexpr ControlSpec kTitleLabel{L"STATIC", L"Zentrovia", 0, 0, 10, 500, 32,
-                                  WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE, &MainWindowGdi::fontTitle, nullptr};
-constexpr ControlSpec kFolderCaption{L"STATIC", L"Output Folder:", 0, 30, 130, 100, 20, WS_CHILD | WS_VISIBLE,
-                                     &MainWindowGdi::fontNormal, nullptr};
-constexpr ControlSpec kFolderEdit{L"EDIT", nullptr, IDC_FOLDER, 130, 128, 280, 24,
-                                  WS_CHILD | WS_VISIBLE | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL,
+constexpr MainControl kTitleLabel{{L"STATIC", L"Zentrovia", SS_CENTER | SS_CENTERIMAGE, 0, 10, 500, 32, 0},
+                                  &MainWindowGdi::fontTitle, nullptr};
+constexpr MainControl kFolderCaption{{L"STATIC", L"Output Folder:", 0, 30, 130, 100, 20, 0}, &MainWindowGdi::fontNormal,
+                                     nullptr};
+constexpr MainControl kFolderEdit{{L"EDIT", nullptr, WS_BORDER | ES_READONLY | ES_AUTOHSCROLL, 130, 128, 280, 24,
+                                   IDC_FOLDER},
                                   &MainWindowGdi::fontNormal, &AppState::folderEdit};
-constexpr ControlSpec kBrowseButton{L"BUTTON", L"Browse...", IDC_BROWSE, 420, 128, 70, 24,
-                                    WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, &MainWindowGdi::fontNormal,
-                                    &AppState::browseButton};
-constexpr ControlSpec kStatusLabel{L"STATIC", L"Ready to Record", IDC_STATUS, 0, 170, 500, 30,
-                                   WS_CHILD | WS_VISIBLE | SS_CENTER, &MainWindowGdi::fontStatus, &AppState::statusLabel};
-constexpr ControlSpec kFooterLabel{L"STATIC", kFooterText, 0, 0, 205, 500, 18, WS_CHILD | WS_VISIBLE | SS_CENTER,
-                                   &MainWindowGdi::fontSmall, nullptr};
+constexpr MainControl kBrowseButton{{L"BUTTON", L"Browse...", BS_OWNERDRAW, 420, 128, 70, 24, IDC_BROWSE},
+                                    &MainWindowGdi::fontNormal, &AppState::browseButton};
+constexpr MainControl kStatusLabel{{L"STATIC", L"Ready to Record", SS_CENTER, 0, 170, 500, 30, IDC_STATUS},
+                                   &MainWindowGdi::fontStatus, &AppState::statusLabel};
+constexpr MainControl kFooterLabel{{L"STATIC", kFooterText, SS_CENTER, 0, 205, 500, 18, 0}, &MainWindowGdi::fontSmall,
+                                   nullptr};
 
-void MakeFont(const FontSpec& entry) {
-    (app.gdi.*entry.field)
-        .reset(CreateFontW(entry.height, 0, 0, 0, entry.weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                           L"Segoe UI"));
-}
+void MakeFont(const FontSpec& entry) { (app.gdi.*entry.field).reset(MakeUiFont(entry.height, entry.weight)); }
 
-HWND MakeControl(HWND parent, const ControlSpec& entry) {
-    const wchar_t* text = entry.text ? entry.text : app.outputFolder.c_str();
-    HWND control = CreateWindowExW(0, entry.className, text, entry.style, entry.x, entry.y, entry.width, entry.height,
-                                   parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(entry.id)),
-                                   app.moduleInstance, nullptr);
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>((app.gdi.*entry.font).get()), TRUE);
+void MakeMainControl(HWND parent, const MainControl& entry) {
+    const wchar_t* text = entry.control.text ? nullptr : app.outputFolder.c_str();
+    HWND control = MakeControl(parent, entry.control, (app.gdi.*entry.font).get(), text);
     if (entry.field) app.*entry.field = control;
-    return control;
 }
 
 void MakeImageButtons(HWND parent) {
@@ -142,16 +129,16 @@ void OnCreate(HWND window) {
     MakeFont(kFontNormal);
     MakeFont(kFontSemibold);
     MakeFont(kFontSmall);
-    MakeControl(window, kTitleLabel);
+    MakeMainControl(window, kTitleLabel);
     ExtendFileMenu(window);
     MakeImageButtons(window);
-    MakeControl(window, kFolderCaption);
+    MakeMainControl(window, kFolderCaption);
     CreateDirectoryW(app.outputFolder.c_str(), nullptr);
-    MakeControl(window, kFolderEdit);
-    MakeControl(window, kBrowseButton);
+    MakeMainControl(window, kFolderEdit);
+    MakeMainControl(window, kBrowseButton);
     MakeFont(kFontStatus);
-    MakeControl(window, kStatusLabel);
-    MakeControl(window, kFooterLabel);
+    MakeMainControl(window, kStatusLabel);
+    MakeMainControl(window, kFooterLabel);
     CreateTrayIcon(window);
     RefreshRecordingUi(window);
 }

@@ -2,6 +2,7 @@
 
 #include "app/AboutWindow.h"
 #include "app/AppState.h"
+#include "app/Controls.h"
 #include "app/DarkButton.h"
 #include "app/MessageLoop.h"
 #include "app/WindowClass.h"
@@ -30,38 +31,29 @@ constexpr const wchar_t* kCorners[] = {L"Top-Left", L"Top-Right", L"Bottom-Left"
 
 enum class Font { Body, Title };
 
-struct ControlSpec {
-    const wchar_t* className;
-    const wchar_t* text;
-    DWORD style;
-    int x, y, width, height;
-    int id;
+struct SettingsControl {
+    ControlSpec control;
     Font font;
 };
 constexpr DWORD kList = WS_VSCROLL | CBS_DROPDOWNLIST;
-constexpr ControlSpec kControls[] = {
-    {L"STATIC", L"\u2699  General Settings", SS_CENTER, 0, 14, 460, 24, 0, Font::Title},
-    {L"STATIC", L"Recording Resolution", 0, 24, 80, 200, 16, 0, Font::Body},
-    {L"COMBOBOX", L"", kList, 24, 98, 412, 120, IdResolution, Font::Body},
-    {L"STATIC", L"Audio Device", 0, 24, 138, 200, 16, 0, Font::Body},
-    {L"COMBOBOX", L"", kList, 24, 156, 412, 160, IdAudio, Font::Body},
-    {L"STATIC", L"Webcam Position", 0, 24, 196, 200, 16, 0, Font::Body},
-    {L"COMBOBOX", L"", kList, 24, 214, 412, 120, IdCorner, Font::Body},
-    {L"BUTTON", L"Close", BS_OWNERDRAW, 196, 262, 100, 32, IdClose, Font::Body},
-    {L"BUTTON", L"Apply Settings", BS_OWNERDRAW, 304, 262, 132, 32, IdApply, Font::Title},
+constexpr SettingsControl kControls[] = {
+    {{L"STATIC", L"\u2699  General Settings", SS_CENTER, 0, 14, 460, 24, 0}, Font::Title},
+    {{L"STATIC", L"Recording Resolution", 0, 24, 80, 200, 16, 0}, Font::Body},
+    {{L"COMBOBOX", L"", kList, 24, 98, 412, 120, IdResolution}, Font::Body},
+    {{L"STATIC", L"Audio Device", 0, 24, 138, 200, 16, 0}, Font::Body},
+    {{L"COMBOBOX", L"", kList, 24, 156, 412, 160, IdAudio}, Font::Body},
+    {{L"STATIC", L"Webcam Position", 0, 24, 196, 200, 16, 0}, Font::Body},
+    {{L"COMBOBOX", L"", kList, 24, 214, 412, 120, IdCorner}, Font::Body},
+    {{L"BUTTON", L"Close", BS_OWNERDRAW, 196, 262, 100, 32, IdClose}, Font::Body},
+    {{L"BUTTON", L"Apply Settings", BS_OWNERDRAW, 304, 262, 132, 32, IdApply}, Font::Title},
 };
 
 // Made once per process on first use and kept for its lifetime.
 struct SettingsGdi {
     UniqueBrush background{CreateSolidBrush(kBackground)};
     UniqueBrush field{CreateSolidBrush(kField)};
-    UniqueFont body{MakeFont(14, FW_NORMAL)};
-    UniqueFont title{MakeFont(16, FW_SEMIBOLD)};
-
-    static HFONT MakeFont(int height, int weight) {
-        return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                           CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI");
-    }
+    UniqueFont body{MakeUiFont(14, FW_NORMAL)};
+    UniqueFont title{MakeUiFont(16, FW_SEMIBOLD)};
 };
 
 SettingsGdi& Gdi() {
@@ -88,14 +80,9 @@ HWND FillList(HWND list, const std::vector<const wchar_t*>& items, int32_t selec
 void CreateControls(HWND window, const SettingsState& state) {
     HWND lists[3] = {};
     int listIndex = 0;
-    for (const ControlSpec& spec : kControls) {
-        HWND control = CreateWindowExW(0, spec.className, spec.text, WS_CHILD | WS_VISIBLE | spec.style, spec.x, spec.y,
-                                       spec.width, spec.height, window,
-                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
-                                       GetModuleHandleW(nullptr), nullptr);
-        HFONT font = (spec.font == Font::Title ? Gdi().title : Gdi().body).get();
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-        if (spec.id >= IdResolution) lists[listIndex++] = control;
+    for (const SettingsControl& entry : kControls) {
+        HWND control = MakeControl(window, entry.control, (entry.font == Font::Title ? Gdi().title : Gdi().body).get());
+        if (entry.control.id >= IdResolution) lists[listIndex++] = control;
     }
     const int32_t resolutionCount = int32_t(std::size(kResolutions));
     current.resolutionList = FillList(lists[0], {std::begin(kResolutions), std::end(kResolutions)},

@@ -1,6 +1,7 @@
 #include "update/UpdatePrompt.h"
 
 #include "app/AppState.h"
+#include "app/Controls.h"
 #include "app/MessageLoop.h"
 #include "common/WinHandles.h"
 #include "update/Download.h"
@@ -17,22 +18,9 @@ constexpr wchar_t kDownloadFailedText[] = L"Download failed. Please check your i
 constexpr int kProgressWidth = 400;
 constexpr int kProgressHeight = 120;
 
-struct ControlSpec {
-    const wchar_t* className;
-    const wchar_t* text;
-    DWORD style;
-    int x, y, width, height;
-    int id;
-};
 constexpr ControlSpec kStatusSpec = {L"STATIC", L"Connecting...", 0, 16, 14, 368, 20, 0};
 constexpr ControlSpec kBarSpec = {PROGRESS_CLASSW, L"", PBS_SMOOTH, 16, 44, 368, 20, 0};
 constexpr ControlSpec kCancelSpec = {L"BUTTON", L"Cancel", 0, 156, 76, 88, 28, IDCANCEL};
-
-HWND MakeControl(HWND parent, const ControlSpec& spec) {
-    return CreateWindowExW(0, spec.className, spec.text, WS_CHILD | WS_VISIBLE | spec.style, spec.x, spec.y,
-                           spec.width, spec.height, parent, reinterpret_cast<HMENU>(INT_PTR(spec.id)),
-                           app.moduleInstance, nullptr);
-}
 
 std::wstring PromptText(const UpdateInfo& offer) {
     std::wstring text = L"A new version is available: " + offer.version + L"\n\n";
