@@ -5,7 +5,7 @@ import os
 import time
 
 import zvtest as zv
-from zentrovia import AWAY, RECORD, click, controls, decoded_pixels, linux_path, new_recording, start
+from zentrovia import AWAY, RECORD, click, controls, decoded_pixels, linux_path, new_recording, rect, start
 
 REGION, FULL_SCREEN = 1005, 1009
 PATTERN = (100, 50, 300, 200)  # x, y, width, height: red top half, blue bottom half, green band 10 wide at the left
@@ -68,7 +68,7 @@ def check_recorded_region(t, app, folder, x, y, what):
 
 
 def main(t):
-    pattern = zv.start_app(os.environ["ZV_PATTERN_EXE"], tuple(map(str, PATTERN)) + ("200",))
+    pattern = zv.start_app(os.environ["ZV_PATTERN_EXE"], ("pattern", *map(str, PATTERN), "200"))
     t.at_cleanup(lambda: zv.stop_app(pattern))
     shown = zv.find_window(title="pattern")
     pattern.hwnd, pattern.pid = shown["hwnd"], int(shown["pid"])
@@ -76,7 +76,7 @@ def main(t):
     folder = linux_path(controls(app)[1011]["text"])
     # Dragged by its caption off the pattern, which it would cover when it comes back after a selection.
     zv.xdotool("mousemove", 260, 12, "mousedown", 1, "sleep", 0.3, "mousemove", 960, 512, "sleep", 0.3, "mouseup", 1)
-    zv.wait_for(lambda: zv.rect(zv.find_window(title="zentrovia", pid=app.pid)["rect"])[0] == 700, 10,
+    zv.wait_for(lambda: rect(zv.find_window(title="zentrovia", pid=app.pid)["rect"])[0] == 700, 10,
                 what="the main window moved away")
     for what, (x0, y0, x1, y1) in (("drag (100,100)-(400,300)", (100, 100, 400, 300)),
                                    ("reverse drag (400,300)-(100,100)", (400, 300, 100, 100))):
