@@ -34,6 +34,13 @@ def open_about(app, how):
     return zv.find_window(title="About Zentrovia", pid=app.pid)
 
 
+def close(win, button_id=None):
+    """Closes the window with one of its buttons, or as its close box does."""
+    zv.run_driver(*("command", "--hwnd", win["hwnd"], "--id", button_id) if button_id else
+                  ("close", "--hwnd", win["hwnd"]))
+    zv.run_driver("wait-gone", "--hwnd", win["hwnd"])
+
+
 def check_about(t, app):
     about = open_about(app, "menu")
     centred_on(t, about, main_window(app), (340, 180), "About")
@@ -43,13 +50,11 @@ def check_about(t, app):
                    ("Screen Recorder for Windows", 84, SEGOE, 14, 400)], "About: name, version and description")
     t.check(len(lines) == 5 and str(datetime.date.today().year) in lines[4][0], "About: the last line shows the year",
             lines[-1:])
-    zv.run_driver("close", "--hwnd", about["hwnd"])
-    zv.run_driver("wait-gone", "--hwnd", about["hwnd"])
+    close(about)
     for keys in ("alt+question", "alt+slash"):
         again = open_about(app, keys)
         t.check(again["hwnd"] != about["hwnd"], f"{keys} opens the About window again")
-        zv.run_driver("close", "--hwnd", again["hwnd"])
-        zv.run_driver("wait-gone", "--hwnd", again["hwnd"])
+        close(again)
 
 
 def open_settings(app):
@@ -58,11 +63,6 @@ def open_settings(app):
     lists = {int(r["id"]): r["hwnd"] for r in zv.run_driver("children", "--hwnd", win["hwnd"]) if r["class"] == "ComboBox"}
     chosen = [int(zv.run_driver("send", "--hwnd", lists[i], "--msg", CB_GETCURSEL)[0]["result"]) for i in (30, 31, 32)]
     return win, lists, chosen
-
-
-def press(win, button_id):
-    zv.run_driver("command", "--hwnd", win["hwnd"], "--id", button_id)
-    zv.run_driver("wait-gone", "--hwnd", win["hwnd"])
 
 
 def check_settings(t, app):
@@ -83,11 +83,10 @@ def check_settings(t, app):
                   "a second General Settings... keeps one window")
     for button, expected in ((21, 0), (20, 2)):  # Close forgets 4K, Apply keeps it
         zv.run_driver("send", "--hwnd", lists[30], "--msg", CB_SETCURSEL, "--wparam", 2)
-        press(win, button)
+        close(win, button)
         win, lists, chosen = open_settings(app)
         t.check_equal(chosen[0], expected, f"after {'Apply' if button == 20 else 'Close'}, the resolution shown")
-    zv.run_driver("close", "--hwnd", win["hwnd"])
-    zv.run_driver("wait-gone", "--hwnd", win["hwnd"])
+    close(win)
 
 
 def check_webcam_without_camera(t, app):

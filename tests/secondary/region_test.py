@@ -68,7 +68,7 @@ def check_recorded_region(t, app, folder, x, y, what):
 
 
 def main(t):
-    pattern = zv.start_app(os.environ["ZV_PATTERN_EXE"], tuple(map(str, PATTERN)) + ("200",))
+    pattern = zv.start_app(os.environ["ZV_PATTERN_EXE"], ("pattern", *map(str, PATTERN), "200"))
     t.at_cleanup(lambda: zv.stop_app(pattern))
     shown = zv.find_window(title="pattern")
     pattern.hwnd, pattern.pid = shown["hwnd"], int(shown["pid"])

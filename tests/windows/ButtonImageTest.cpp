@@ -8,20 +8,18 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <tuple>
 #include <vector>
 
 namespace {
 
-struct Pixel {
-    BYTE b, g, r, a;
-};
+struct Pixel { BYTE b, g, r, a; };
 
 // The 48 x 48 picture's pixels top-down.
 std::vector<Pixel> ReadPixels(HBITMAP picture) {
     BITMAP info{};
     GetObjectW(picture, sizeof(info), &info);
-    EXPECT_EQ(info.bmWidth, 48);
-    EXPECT_EQ(info.bmHeight, 48);
+    EXPECT_EQ(std::pair(info.bmWidth, info.bmHeight), std::pair(48L, 48L));
     BITMAPINFO header{};
     header.bmiHeader = {sizeof(BITMAPINFOHEADER), 48, -48, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     std::vector<Pixel> pixels(48 * 48);
@@ -38,14 +36,11 @@ TEST(ButtonImage, IconsLandInTheirFittedBoxOnA48PixelTileAndFadeOverIt) {
     Gdiplus::GdiplusStartupInput input;
     ULONG_PTR token = 0;
     Gdiplus::GdiplusStartup(&token, &input, nullptr);
-    struct Placement {
-        WORD resource;
-        int x, y, width, height;
-    } cases[] = {{IDP_RECORD, 6, 6, 36, 35}, {IDP_PAUSE, 6, 6, 35, 35}, {IDP_FULLSCREEN, 6, 8, 36, 32},
-                 {IDP_MIC_ON, 6, 6, 36, 36}};
-    for (const Placement& c : cases) {
+    struct { WORD resource; int x, y, width, height; } cases[] = {
+        {IDP_RECORD, 6, 6, 36, 35}, {IDP_PAUSE, 6, 6, 35, 35}, {IDP_FULLSCREEN, 6, 8, 36, 32},
+        {IDP_MIC_ON, 6, 6, 36, 36}};
+    for (const auto& c : cases) {
         const std::vector<Pixel> pixels = ReadPixels(makeButtonImage(c.resource, 1.0f));
-        ASSERT_EQ(pixels.size(), 48u * 48u);
         EXPECT_TRUE(IsTile(pixels[24 * 48 + 1])) << "resource " << c.resource;
         // The rounded corners show the window's background (the same dark grey), not black.
         for (int corner : {0, 47, 47 * 48, 48 * 48 - 1})
@@ -58,13 +53,10 @@ TEST(ButtonImage, IconsLandInTheirFittedBoxOnA48PixelTileAndFadeOverIt) {
                 left = std::min(left, x), top = std::min(top, y);
                 right = std::max(right, x), bottom = std::max(bottom, y);
             }
-        EXPECT_GE(left, c.x) << "resource " << c.resource;
-        EXPECT_GE(top, c.y) << "resource " << c.resource;
-        EXPECT_LE(right, c.x + c.width - 1) << "resource " << c.resource;
-        EXPECT_LE(bottom, c.y + c.height - 1) << "resource " << c.resource;
-        // The artwork fills its canvas, so the icon reaches close to its box's edges.
-        EXPECT_LE(left, c.x + 3) << "resource " << c.resource;
-        EXPECT_GE(right, c.x + c.width - 4) << "resource " << c.resource;
+        // Inside its box; the artwork fills its canvas, so the icon reaches close to the box's sides.
+        EXPECT_TRUE(top >= c.y && bottom < c.y + c.height && left >= c.x && left <= c.x + 3 &&
+                    right < c.x + c.width && right >= c.x + c.width - 4)
+            << "resource " << c.resource << ": icon at " << left << "," << top << " to " << right << "," << bottom;
     }
     const std::vector<Pixel> solid = ReadPixels(makeButtonImage(IDP_RECORD, 1.0f));
     const std::vector<Pixel> faded = ReadPixels(makeButtonImage(IDP_RECORD, 0.3f));
@@ -73,10 +65,8 @@ TEST(ButtonImage, IconsLandInTheirFittedBoxOnA48PixelTileAndFadeOverIt) {
     const Pixel& full = solid[24 * 48 + 10];
     const Pixel& dim = faded[24 * 48 + 10];
     EXPECT_GT(full.g, 150);
-    auto blend = [](int icon, int tile) { return tile + (icon - tile) * 3 / 10; };
-    EXPECT_NEAR(dim.r, blend(full.r, 45), 6);
-    EXPECT_NEAR(dim.g, blend(full.g, 45), 6);
-    EXPECT_NEAR(dim.b, blend(full.b, 48), 6);
+    for (auto [icon, tile, shown] : {std::tuple{full.r, 45, dim.r}, {full.g, 45, dim.g}, {full.b, 48, dim.b}})
+        EXPECT_NEAR(shown, tile + (icon - tile) * 3 / 10, 6);
     Gdiplus::GdiplusShutdown(token);
 }
 

@@ -1,26 +1,37 @@
 // captureFrame on a real screen (Wine on Xvfb) into a counting fake writer: the frame's
-// layout, its timing fields, where the cursor is drawn, and that no grab leaks.
+// layout, its timing fields, where the cursor is drawn, and that no grab leaks. Run as
+// `capture_frame_test pattern X Y WIDTH HEIGHT SECONDS`, it only shows its pattern there,
+// topmost, for the region journey's recordings.
 #include "FakeSinkWriter.h"
 #include "recording/Recorder.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <string>
+
 namespace {
 
 constexpr int kLeft = 300, kTop = 200, kWidth = 200, kHeight = 120;
-constexpr COLORREF kPatternTop = RGB(255, 0, 0);
-constexpr COLORREF kPatternBottom = RGB(0, 0, 255);
+HCURSOR patternCursor = nullptr;
 
-// Painted red above its middle and blue below, so the rows' order shows.
+// The top half red, the bottom half blue, a 10-pixel green band down the left edge: the order
+// of rows and of columns shows.
+COLORREF PatternColour(int x, int y, int height) {
+    return x < 10 ? RGB(0, 255, 0) : y < height / 2 ? RGB(255, 0, 0) : RGB(0, 0, 255);
+}
+
 LRESULT CALLBACK PatternProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_SETCURSOR) return SetCursor(patternCursor), TRUE;
     if (message != WM_PAINT) return message == WM_ERASEBKGND ? 1 : DefWindowProcW(window, message, wParam, lParam);
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
-    RECT client;
-    GetClientRect(window, &client);
-    for (RECT half : {RECT{0, 0, client.right, client.bottom / 2}, RECT{0, client.bottom / 2, client.right, client.bottom}}) {
-        HBRUSH brush = CreateSolidBrush(half.top == 0 ? kPatternTop : kPatternBottom);
-        FillRect(dc, &half, brush);
+    RECT c;
+    GetClientRect(window, &c);
+    const RECT parts[] = {{0, 0, c.right, c.bottom / 2}, {0, c.bottom / 2, c.right, c.bottom}, {0, 0, 10, c.bottom}};
+    for (const RECT& part : parts) {  // each in the pattern's colour at its top right pixel
+        HBRUSH brush = CreateSolidBrush(PatternColour(part.right - 1, part.top, c.bottom));
+        FillRect(dc, &part, brush);
         DeleteObject(brush);
     }
     EndPaint(window, &paint);
@@ -28,34 +39,26 @@ LRESULT CALLBACK PatternProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 }
 
 void PumpMessages(DWORD ms) {
-    const ULONGLONG end = GetTickCount64() + ms;
     MSG msg;
-    while (GetTickCount64() < end) {
+    for (const ULONGLONG end = GetTickCount64() + ms; GetTickCount64() < end; Sleep(5))
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-        Sleep(5);
-    }
 }
 
-// A topmost pattern window of its own class, so that `cursor` is its cursor.
-HWND ShowPatternWindow(int width, int height, HCURSOR cursor = nullptr) {
-    static int serial = 0;
-    wchar_t className[32];
-    wsprintfW(className, L"ZvPattern%d", ++serial);
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = PatternProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.hCursor = cursor ? cursor : LoadCursorW(nullptr, IDC_ARROW);
-    wc.lpszClassName = className;
-    RegisterClassExW(&wc);
-    HWND window = CreateWindowExW(WS_EX_TOPMOST, className, L"pattern", WS_POPUP | WS_VISIBLE, kLeft, kTop, width,
+// A topmost pattern window showing `cursor` over it.
+HWND ShowPattern(int x, int y, int width, int height, HCURSOR cursor) {
+    patternCursor = cursor;
+    WNDCLASSEXW wc{sizeof(wc), 0, PatternProc, 0, 0, GetModuleHandleW(nullptr), nullptr, nullptr, nullptr, nullptr,
+                   L"ZvPattern", nullptr};
+    RegisterClassExW(&wc);  // fails harmlessly the second time
+    HWND window = CreateWindowExW(WS_EX_TOPMOST, wc.lpszClassName, L"pattern", WS_POPUP | WS_VISIBLE, x, y, width,
                                   height, nullptr, nullptr, wc.hInstance, nullptr);
     SetForegroundWindow(window);
     PumpMessages(300);
     return window;
 }
 
-// Pixel (x, y) of a bottom-up BGRX frame, y counted from the top of the rectangle.
+// Pixel (x, y) of a bottom-up BGRX frame, y counted from the top of the rectangle: a frame
+// written top-down shows its pattern upside down.
 COLORREF FramePixel(const std::vector<BYTE>& frame, int x, int y) {
     const size_t offset = (size_t(kHeight - 1 - y) * kWidth + x) * 4;
     return RGB(frame[offset + 2], frame[offset + 1], frame[offset]);
@@ -65,28 +68,16 @@ class CaptureFrame : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(CreateFakeSinkWriter(script_, recorder_.sinkWriter.put()), S_OK);
-        recorder_.captureX = kLeft;
-        recorder_.captureY = kTop;
-        recorder_.frameWidth = kWidth;
-        recorder_.frameHeight = kHeight;
+        recorder_.captureX = kLeft, recorder_.captureY = kTop;
+        recorder_.frameWidth = kWidth, recorder_.frameHeight = kHeight;
     }
-    void TearDown() override {
-        if (window_) DestroyWindow(window_);
-        recorder_.sinkWriter.reset();
-    }
+    void TearDown() override { DestroyWindow(window_); }
     // Moves the pointer, lets the window set its cursor, grabs one frame.
     const RecordedSample& grabWithPointerAt(int x, int y, LONGLONG time = 0) {
         SetCursorPos(x, y);
         PumpMessages(150);
         EXPECT_EQ(recorder_.captureFrame(time), S_OK);
         return script_.samples.back();
-    }
-    int pixelsDiffering(const std::vector<BYTE>& frame) {
-        int differing = 0;
-        for (int y = 0; y < kHeight; ++y)
-            for (int x = 0; x < kWidth; ++x)
-                differing += FramePixel(frame, x, y) != (y < kHeight / 2 ? kPatternTop : kPatternBottom);
-        return differing;
     }
 
     Recorder recorder_;
@@ -95,15 +86,16 @@ protected:
 };
 
 TEST_F(CaptureFrame, WritesTheRectangleBottomUpWithTimeAndFixedDurationAndLeaksNothing) {
-    window_ = ShowPatternWindow(kWidth, kHeight);
+    window_ = ShowPattern(kLeft, kTop, kWidth, kHeight, LoadCursorW(nullptr, IDC_ARROW));
     const DWORD gdiBefore = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     const RecordedSample& sample = grabWithPointerAt(1900, 1060, 123'456'789);
     EXPECT_EQ(sample.time, 123'456'789);
     EXPECT_EQ(sample.duration, 333'333);
     ASSERT_EQ(sample.bytes.size(), size_t(kWidth) * kHeight * 4);
-    // The first row in memory is the bottom of the rectangle.
-    EXPECT_EQ(RGB(sample.bytes[4 * 50 + 2], sample.bytes[4 * 50 + 1], sample.bytes[4 * 50]), kPatternBottom);
-    EXPECT_EQ(pixelsDiffering(sample.bytes), 0);
+    int differing = 0;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) differing += FramePixel(sample.bytes, x, y) != PatternColour(x, y, kHeight);
+    EXPECT_EQ(differing, 0);
     for (int i = 0; i < 20; ++i) EXPECT_EQ(recorder_.captureFrame(i * 333'333), S_OK);
     // Without a writer the media step fails, and the grab still cleans up.
     recorder_.sinkWriter.reset();
@@ -117,10 +109,9 @@ TEST_F(CaptureFrame, CursorIsDrawnWithItsHotSpotOnThePointerAndClippedToTheFrame
     HCURSOR square = CreateCursor(GetModuleHandleW(nullptr), 16, 16, 32, 32, opaque, black);  // hot spot in the centre
     ASSERT_NE(square, nullptr);
     // The window reaches beyond the frame, so the cursor shows outside it too.
-    window_ = ShowPatternWindow(kWidth + 40, kHeight + 40, square);
+    window_ = ShowPattern(kLeft, kTop, kWidth + 40, kHeight + 40, square);
     struct Case {
-        int x, y;
-        int blackPixels;
+        int x, y, blackPixels;
     } cases[] = {
         {100, 40, 32 * 32},      // whole square, centred on the pointer
         {0, 0, 16 * 16},         // only the quarter below and right of the hot spot
@@ -134,15 +125,23 @@ TEST_F(CaptureFrame, CursorIsDrawnWithItsHotSpotOnThePointerAndClippedToTheFrame
         for (int y = 0; y < kHeight; ++y)
             for (int x = 0; x < kWidth; ++x) black += FramePixel(sample.bytes, x, y) == RGB(0, 0, 0);
         EXPECT_EQ(black, c.blackPixels) << "pointer at " << c.x << "," << c.y;
-        if (c.blackPixels == 32 * 32) {
-            EXPECT_EQ(FramePixel(sample.bytes, c.x - 16, c.y - 16), RGB(0, 0, 0));
-            EXPECT_EQ(FramePixel(sample.bytes, c.x + 15, c.y + 15), RGB(0, 0, 0));
-        }
-        if (c.blackPixels == 16 * 16) { EXPECT_EQ(FramePixel(sample.bytes, 15, 15), RGB(0, 0, 0)); }
+        // The square's corners where the hot spot puts them.
+        if (c.blackPixels == 32 * 32) { EXPECT_EQ(FramePixel(sample.bytes, c.x - 16, c.y - 16), RGB(0, 0, 0)); }
+        if (c.blackPixels) { EXPECT_EQ(FramePixel(sample.bytes, c.x + 15, c.y + 15), RGB(0, 0, 0)); }
     }
-    DestroyWindow(window_);
-    window_ = nullptr;
+    DestroyWindow(std::exchange(window_, nullptr));
     DestroyCursor(square);
 }
 
 }  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 7 && std::string(argv[1]) == "pattern") {
+        const HCURSOR arrow = LoadCursorW(nullptr, IDC_ARROW);
+        HWND window = ShowPattern(atoi(argv[2]), atoi(argv[3]), atoi(argv[4]), atoi(argv[5]), arrow);
+        PumpMessages(atoi(argv[6]) * 1000);
+        return DestroyWindow(window) ? 0 : 1;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -11,61 +11,30 @@
 #include <string>
 #include <vector>
 
-struct AttributeRecord {
-    GUID key;
-    PROPVARIANT value;
-};
-
-struct RecordedSample {
-    LONGLONG time = 0;
-    LONGLONG duration = 0;
-    std::vector<BYTE> bytes;
-};
+struct RecordedSample { LONGLONG time = 0, duration = 0; std::vector<BYTE> bytes; };
 
 // What the fake is told to do and what it saw, shared with the test.
 struct FakeSinkWriterScript {
-    HRESULT failAddStream = S_OK;
-    HRESULT failSetInputMediaType = S_OK;
-    HRESULT failBeginWriting = S_OK;
-    HRESULT failWrites = S_OK;     // from write number `failWritesFrom` (counted from 0) on
+    HRESULT failAddStream = S_OK, failSetInputMediaType = S_OK, failBeginWriting = S_OK, finalizeResult = S_OK;
+    HRESULT failWrites = S_OK;  // from write number `failWritesFrom` (counted from 0) on
     size_t failWritesFrom = 0;
-    HRESULT finalizeResult = S_OK;
     DWORD streamIndexToGive = 0;
     DWORD writeSampleDelayMs = 0;  // how long each WriteSample takes
 
     std::mutex lock;
     std::vector<std::string> calls;  // in order: "AddStream", "WriteSample", "Finalize", ...
-    std::vector<AttributeRecord> outputType;
-    std::vector<AttributeRecord> inputType;
+    ComRef<IMFMediaType> outputType, inputType;
     std::vector<RecordedSample> samples;
     std::atomic<int> writesInProgress{0};
     std::atomic<bool> overlapSeen{false};  // Finalize while a WriteSample ran
-    std::atomic<bool> writeAfterFinalize{false};
-    std::atomic<bool> finalized{false};
+    std::atomic<bool> writeAfterFinalize{false}, finalized{false};
     std::atomic<long> liveObjects{0};
 
-    ~FakeSinkWriterScript() {
-        for (auto* records : {&outputType, &inputType})
-            for (AttributeRecord& record : *records) PropVariantClear(&record.value);
-    }
     size_t count(const char* call) {
         std::lock_guard<std::mutex> guard(lock);
         return static_cast<size_t>(std::count(calls.begin(), calls.end(), call));
     }
 };
-
-
-inline std::vector<AttributeRecord> CopyAttributes(IMFAttributes* attributes) {
-    std::vector<AttributeRecord> records;
-    UINT32 count = 0;
-    if (!attributes || FAILED(attributes->GetCount(&count))) return records;
-    for (UINT32 i = 0; i < count; ++i) {
-        AttributeRecord record{};
-        PropVariantInit(&record.value);
-        if (SUCCEEDED(attributes->GetItemByIndex(i, &record.key, &record.value))) records.push_back(record);
-    }
-    return records;
-}
 
 class FakeSinkWriter final : public IMFSinkWriter {
 public:
@@ -77,29 +46,22 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
     STDMETHODIMP_(ULONG) Release() override {
         const ULONG left = --references_;
-        if (left == 0) {
-            --script_.liveObjects;
-            delete this;
-        }
+        if (left == 0) --script_.liveObjects, delete this;
         return left;
     }
 
+    // The media types come from the one thread that sets the writer up, so they need no lock.
     STDMETHODIMP AddStream(IMFMediaType* type, DWORD* index) override {
-        if (HRESULT hr = note("AddStream", script_.failAddStream); FAILED(hr)) return hr;
-        std::lock_guard<std::mutex> guard(script_.lock);
-        script_.outputType = CopyAttributes(type);
-        *index = script_.streamIndexToGive;
-        return S_OK;
+        const HRESULT hr = note("AddStream", script_.failAddStream);
+        if (SUCCEEDED(hr)) script_.outputType = ComRef<IMFMediaType>::share(type), *index = script_.streamIndexToGive;
+        return hr;
     }
     STDMETHODIMP SetInputMediaType(DWORD index, IMFMediaType* type, IMFAttributes* parameters) override {
         if (index != script_.streamIndexToGive) return MF_E_INVALIDSTREAMNUMBER;
-        if (HRESULT hr = note(parameters ? "SetInputMediaType+parameters" : "SetInputMediaType",
-                              script_.failSetInputMediaType);
-            FAILED(hr))
-            return hr;
-        std::lock_guard<std::mutex> guard(script_.lock);
-        script_.inputType = CopyAttributes(type);
-        return S_OK;
+        const HRESULT hr = note(parameters ? "SetInputMediaType+parameters" : "SetInputMediaType",
+                                script_.failSetInputMediaType);
+        if (SUCCEEDED(hr)) script_.inputType = ComRef<IMFMediaType>::share(type);
+        return hr;
     }
     STDMETHODIMP BeginWriting() override { return note("BeginWriting", script_.failBeginWriting); }
     STDMETHODIMP WriteSample(DWORD index, IMFSample* sample) override {
@@ -117,14 +79,14 @@ public:
             recorded.bytes.assign(bytes, bytes + length);
             buffer->Unlock();
         }
-        if (script_.writeSampleDelayMs) Sleep(script_.writeSampleDelayMs);
-        {
+        Sleep(script_.writeSampleDelayMs);
+        const bool wrongStream = index != script_.streamIndexToGive;
+        if (!wrongStream && !fails) {
             std::lock_guard<std::mutex> guard(script_.lock);
-            if (index == script_.streamIndexToGive && !fails) script_.samples.push_back(std::move(recorded));
+            script_.samples.push_back(std::move(recorded));
         }
         --script_.writesInProgress;
-        if (fails) return script_.failWrites;
-        return index == script_.streamIndexToGive ? S_OK : MF_E_INVALIDSTREAMNUMBER;
+        return fails ? script_.failWrites : wrongStream ? MF_E_INVALIDSTREAMNUMBER : S_OK;
     }
     STDMETHODIMP SendStreamTick(DWORD, LONGLONG) override { return S_OK; }
     STDMETHODIMP PlaceMarker(DWORD, void*) override { return S_OK; }

@@ -10,8 +10,6 @@
 
 #include <mfapi.h>
 
-#include <algorithm>
-
 namespace {
 
 constexpr UINT kEndedMessage = WM_APP + 7;
@@ -39,25 +37,16 @@ protected:
         builtInScript = &builtIn;
         platformCreateResult = createResult;
     }
-    HRESULT setUp(int32_t width, int32_t height) {
-        recorder_.frameWidth = width;
-        recorder_.frameHeight = height;
-        recorder_.outputPath = L"C:\\out\\a.mp4";
-        return recorder_.setupSinkWriter();
+    bool start(Recorder& recorder, HRESULT* failure = nullptr) {
+        return StartRecording(recorder, 0, 0, 64, 48, L"C:\\unused.mp4", failure);
     }
-    // Ends the recording the way stop() does, so the writer is finalized and let go of.
-    void finish() {
-        recorder_.state = Recording;
-        recorder_.stop();
-    }
-    bool start(Recorder& recorder) { return StartRecording(recorder, 0, 0, 64, 48, L"C:\\unused.mp4"); }
     // Starts a recording whose first WriteSample takes 1.5 s (longer than stop's wait) and
     // returns once that write is under way.
-    bool startWithASlowWriteUnderWay(Recorder& recorder) {
-        script_.writeSampleDelayMs = 1500;
+    bool startWithASlowWriteUnderWay(FakeSinkWriterScript& script, Recorder& recorder) {
+        script.writeSampleDelayMs = 1500;
         if (!start(recorder)) return false;
-        for (int i = 0; i < 100 && script_.writesInProgress.load() == 0; ++i) Sleep(10);
-        return script_.writesInProgress.load() == 1;
+        for (int i = 0; i < 100 && script.writesInProgress.load() == 0; ++i) Sleep(10);
+        return script.writesInProgress.load() == 1;
     }
     void expectAllReleasedAndNoOverlap(FakeSinkWriterScript& script) {
         EXPECT_EQ(script.count("Finalize"), 1u);
@@ -69,137 +58,116 @@ protected:
     SinkWriterFactories saved_{};
     FakeSinkWriterScript script_;
     FakeSinkWriterScript builtIn_;
-    Recorder recorder_;
 };
 
-// Attribute `index` of `records` is `key` with the value `expected`, of the variant type `vt`.
-void ExpectAttribute(const std::vector<AttributeRecord>& records, size_t index, const GUID& key, VARTYPE vt,
-                     UINT64 expected, const GUID& expectedGuid = GUID_NULL) {
-    ASSERT_LT(index, records.size());
-    const AttributeRecord& record = records[index];
-    EXPECT_TRUE(IsEqualGUID(record.key, key)) << "attribute " << index;
-    ASSERT_EQ(record.value.vt, vt) << "attribute " << index;
-    if (vt == VT_CLSID) { EXPECT_TRUE(IsEqualGUID(*record.value.puuid, expectedGuid)) << "attribute " << index; }
-    if (vt == VT_UI4) { EXPECT_EQ(record.value.ulVal, expected) << "attribute " << index; }
-    if (vt == VT_UI8) { EXPECT_EQ(record.value.uhVal.QuadPart, expected) << "attribute " << index; }
+// An attribute as expected: its key, its variant type and its value (a GUID or a number).
+struct Attribute { GUID key; VARTYPE vt; UINT64 number; const GUID* guid = nullptr; };
+
+void ExpectAttributes(IMFAttributes* type, const std::vector<Attribute>& expected) {
+    UINT32 count = 0;
+    ASSERT_TRUE(type && SUCCEEDED(type->GetCount(&count)) && count == expected.size()) << count << " attributes";
+    for (UINT32 i = 0; i < count; ++i) {
+        SCOPED_TRACE(i);
+        GUID key{};
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        ASSERT_EQ(type->GetItemByIndex(i, &key, &value), S_OK);
+        EXPECT_TRUE(IsEqualGUID(key, expected[i].key));
+        ASSERT_EQ(value.vt, expected[i].vt);
+        if (expected[i].guid) { EXPECT_TRUE(IsEqualGUID(*value.puuid, *expected[i].guid)); }
+        else { EXPECT_EQ(value.vt == VT_UI4 ? value.ulVal : value.uhVal.QuadPart, expected[i].number); }
+        PropVariantClear(&value);
+    }
 }
 
 TEST_F(RecorderTest, BuildsTheH264OutputTypeAndRgb32InputTypeInOrderOnThePlatformWriterFirst) {
-    for (const auto& size : {std::pair<int32_t, int32_t>{1920, 1080}, {16, 16}}) {
-        script_.streamIndexToGive = 3;
-        ASSERT_EQ(setUp(size.first, size.second), S_OK);
-        const UINT64 packed = (UINT64(size.first) << 32) | UINT64(size.second);
-        const auto& out = script_.outputType;
-        ASSERT_EQ(out.size(), 7u);
-        ExpectAttribute(out, 0, MF_MT_MAJOR_TYPE, VT_CLSID, 0, MFMediaType_Video);
-        ExpectAttribute(out, 1, MF_MT_SUBTYPE, VT_CLSID, 0, MFVideoFormat_H264);
-        ExpectAttribute(out, 2, MF_MT_AVG_BITRATE, VT_UI4, 4'000'000);
-        ExpectAttribute(out, 3, MF_MT_INTERLACE_MODE, VT_UI4, MFVideoInterlace_Progressive);
-        ExpectAttribute(out, 4, MF_MT_FRAME_SIZE, VT_UI8, packed);
-        ExpectAttribute(out, 5, MF_MT_FRAME_RATE, VT_UI8, 0x0000001E00000001ull);
-        ExpectAttribute(out, 6, MF_MT_PIXEL_ASPECT_RATIO, VT_UI8, 0x0000000100000001ull);
-        const auto& in = script_.inputType;
-        ASSERT_EQ(in.size(), 6u) << "no bit rate and no stride on the input";
-        ExpectAttribute(in, 0, MF_MT_MAJOR_TYPE, VT_CLSID, 0, MFMediaType_Video);
-        ExpectAttribute(in, 1, MF_MT_SUBTYPE, VT_CLSID, 0, MFVideoFormat_RGB32);
-        ExpectAttribute(in, 3, MF_MT_FRAME_SIZE, VT_UI8, packed);
-        EXPECT_EQ(recorder_.streamIndex, 3u);
-        finish();
-    }
-    EXPECT_EQ(script_.calls, (std::vector<std::string>{"AddStream", "SetInputMediaType", "BeginWriting", "Finalize",
-                                                          "AddStream", "SetInputMediaType", "BeginWriting", "Finalize"}));
+    script_.streamIndexToGive = 3;
+    Recorder recorder;
+    ASSERT_TRUE(start(recorder));
+    EXPECT_EQ(recorder.streamIndex, 3u);
+    recorder.stop();
+    const Attribute video{MF_MT_MAJOR_TYPE, VT_CLSID, 0, &MFMediaType_Video},
+        interlace{MF_MT_INTERLACE_MODE, VT_UI4, MFVideoInterlace_Progressive},
+        size{MF_MT_FRAME_SIZE, VT_UI8, (UINT64{64} << 32) | 48}, rate{MF_MT_FRAME_RATE, VT_UI8, 0x1E00000001ull},
+        square{MF_MT_PIXEL_ASPECT_RATIO, VT_UI8, 0x100000001ull};
+    ExpectAttributes(script_.outputType.get(), {video, {MF_MT_SUBTYPE, VT_CLSID, 0, &MFVideoFormat_H264},
+                                          {MF_MT_AVG_BITRATE, VT_UI4, 4'000'000}, interlace, size, rate, square});
+    // No bit rate and no stride on the input.
+    ExpectAttributes(script_.inputType.get(),
+                     {video, {MF_MT_SUBTYPE, VT_CLSID, 0, &MFVideoFormat_RGB32}, interlace, size, rate, square});
+    ASSERT_GE(script_.calls.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(script_.calls.begin(), script_.calls.begin() + 3),
+              (std::vector<std::string>{"AddStream", "SetInputMediaType", "BeginWriting"}));
+    EXPECT_EQ(script_.calls.back(), "Finalize");
     EXPECT_TRUE(builtIn_.calls.empty()) << "the built-in writer is only a fallback";
-    EXPECT_EQ(script_.liveObjects.load(), 0);
+    expectAllReleasedAndNoOverlap(script_);
 }
 
-TEST_F(RecorderTest, FailuresFallBackToTheBuiltInWriterAndReleaseWhatFailed) {
-    struct Case {
-        HRESULT createFails, addStreamFails, builtInInputFails, expected;
+TEST_F(RecorderTest, FailuresFallBackToTheBuiltInWriterOrSayWhyAndReleaseWhatFailed) {
+    // When all fails, the first failing step ends each chain: `builtInCalls` steps on the built-in writer.
+    struct {
+        HRESULT createFails, addStreamFails, builtInInputFails, builtInBeginFails, expected;
+        size_t builtInCalls;
     } cases[] = {
-        {E_INVALIDARG, S_OK, S_OK, S_OK},                                  // what Wine answers for .mp4
-        {S_OK, MF_E_TOPO_CODEC_NOT_FOUND, S_OK, S_OK},                     // no H.264 encoder
-        {S_OK, E_ACCESSDENIED, MF_E_INVALIDMEDIATYPE, MF_E_INVALIDMEDIATYPE},  // both fail
+        {E_INVALIDARG, S_OK, S_OK, S_OK, S_OK, 0},                  // what Wine answers for .mp4
+        {S_OK, MF_E_TOPO_CODEC_NOT_FOUND, S_OK, S_OK, S_OK, 0},     // no H.264 encoder
+        {S_OK, E_ACCESSDENIED, MF_E_INVALIDMEDIATYPE, S_OK, MF_E_INVALIDMEDIATYPE, 2},
+        {S_OK, E_INVALIDARG, S_OK, E_ACCESSDENIED, E_ACCESSDENIED, 3},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         FakeSinkWriterScript platform, builtIn;
         use(platform, builtIn, c.createFails);
         platform.failAddStream = c.addStreamFails;
         platform.streamIndexToGive = 5;
         builtIn.failSetInputMediaType = c.builtInInputFails;
-        EXPECT_EQ(setUp(640, 480), c.expected);
+        builtIn.failBeginWriting = c.builtInBeginFails;
+        Recorder recorder;
+        HRESULT failure = E_FAIL;
+        EXPECT_EQ(start(recorder, &failure), SUCCEEDED(c.expected));
+        EXPECT_EQ(failure, c.expected);
         EXPECT_EQ(platform.liveObjects.load(), 0) << "the failed platform writer must be released";
-        EXPECT_EQ(bool(recorder_.sinkWriter), SUCCEEDED(c.expected));
-        EXPECT_EQ(recorder_.state.load(), Ready);
-        if (SUCCEEDED(c.expected)) { EXPECT_EQ(recorder_.streamIndex, 0u); }
-        finish();
+        EXPECT_EQ(recorder.state.load(), SUCCEEDED(c.expected) ? Recording : Ready);
+        EXPECT_EQ(recorder.workerThread.joinable(), SUCCEEDED(c.expected));
+        if (SUCCEEDED(c.expected)) { EXPECT_EQ(recorder.streamIndex, 0u); }
+        if (FAILED(c.expected)) { EXPECT_EQ(builtIn.calls.size(), c.builtInCalls); }
+        recorder.stop();
         EXPECT_EQ(builtIn.liveObjects.load(), 0);
-        // The first failing step ends each chain.
-        if (FAILED(c.expected)) { EXPECT_EQ(builtIn.calls, (std::vector<std::string>{"AddStream", "SetInputMediaType"})); }
     }
 }
 
-TEST_F(RecorderTest, AGrabInProgressFinishesBeforeFinalizeAndANewRecordingWaitsForIt) {
-    Recorder recorder;
-    ASSERT_TRUE(startWithASlowWriteUnderWay(recorder)) << "the first grab should be writing now";
-    recorder.stop();
-    EXPECT_TRUE(script_.finalized.load());
-    EXPECT_FALSE(recorder.workerThread.joinable());
+TEST_F(RecorderTest, AGrabInProgressFinishesBeforeFinalizeAndBeforeANewRecordingOrTheRecorderEnds) {
     FakeSinkWriterScript second;
-    use(second, builtIn_);
-    ASSERT_TRUE(start(recorder));  // waits for the late worker before it starts
-    Sleep(300);
-    recorder.stop();
+    {
+        Recorder recorder;
+        ASSERT_TRUE(startWithASlowWriteUnderWay(script_, recorder)) << "the first grab should be writing now";
+        recorder.stop();
+        EXPECT_TRUE(script_.finalized.load());
+        EXPECT_FALSE(recorder.workerThread.joinable());
+        use(second, builtIn_);
+        // Waits for the late worker before it starts; then ends with the recorder, in a slow write again.
+        ASSERT_TRUE(startWithASlowWriteUnderWay(second, recorder));
+    }
+    EXPECT_EQ(second.writesInProgress.load(), 0) << "the recorder was gone while its worker was still writing";
     expectAllReleasedAndNoOverlap(script_);
     expectAllReleasedAndNoOverlap(second);
     EXPECT_GE(second.samples.size(), 1u);
 }
 
-TEST_F(RecorderTest, DestroyingTheRecorderDuringALongWriteWaitsForTheWorker) {
-    {
-        Recorder recorder;
-        ASSERT_TRUE(startWithASlowWriteUnderWay(recorder));
-    }
-    EXPECT_EQ(script_.writesInProgress.load(), 0) << "the recorder was gone while its worker was still writing";
-    expectAllReleasedAndNoOverlap(script_);
-}
-
-TEST_F(RecorderTest, AFailingSetUpSaysWhyAndLeavesTheRecorderReady) {
-    script_.failAddStream = E_INVALIDARG;
-    builtIn_.failBeginWriting = E_ACCESSDENIED;
-    Recorder recorder;
-    HRESULT failure = S_OK;
-    EXPECT_FALSE(StartRecording(recorder, 0, 0, 64, 48, L"C:\\unused.mp4", &failure));
-    EXPECT_EQ(failure, E_ACCESSDENIED);
-    EXPECT_EQ(recorder.state.load(), Ready);
-    EXPECT_FALSE(recorder.workerThread.joinable());
-}
-
-// Counts the worker's reports on a message-only window: until `waitMs` have passed, or until
-// half a second after the first (time enough for a second one to show).
-int CountReports(HWND window, DWORD waitMs) {
-    int reports = 0;
-    ULONGLONG end = GetTickCount64() + waitMs;
+// The worker's reports waiting on a message-only window.
+int CountReports(HWND window) {
     MSG msg;
-    while (GetTickCount64() < end) {
-        while (PeekMessageW(&msg, window, kEndedMessage, kEndedMessage, PM_REMOVE))
-            if (++reports == 1) end = std::min(end, GetTickCount64() + 500);
-        Sleep(10);
-    }
+    int reports = 0;
+    while (PeekMessageW(&msg, window, kEndedMessage, kEndedMessage, PM_REMOVE)) ++reports;
     return reports;
 }
 
 TEST_F(RecorderTest, StopOrAFailingWriterEndsTheRecordingFinalizedWithOneReport) {
-    const HRESULT diskFull = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
-    struct Case {
-        HRESULT writes;
-        size_t from;
-        HRESULT finalize;
-        HRESULT reported;
-    } cases[] = {
-        {S_OK, 0, S_OK, S_OK},                                                // stopped by the user
-        {diskFull, 0, S_OK, diskFull},                                        // the first frame
-        {HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), 3, diskFull, HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)},
-        {S_OK, 0, diskFull, diskFull},                                        // only Finalize fails, at Stop
+    const HRESULT diskFull = HRESULT_FROM_WIN32(ERROR_DISK_FULL), noPath = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    struct Case { HRESULT writes; size_t from; HRESULT finalize, reported; } cases[] = {
+        {S_OK, 0, S_OK, S_OK},              // stopped by the user
+        {diskFull, 0, S_OK, diskFull},      // the first frame
+        {noPath, 3, diskFull, noPath},      // the first failure is the one reported
+        {S_OK, 0, diskFull, diskFull},      // only Finalize fails, at Stop
     };
     HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     for (const Case& c : cases) {
@@ -212,14 +180,17 @@ TEST_F(RecorderTest, StopOrAFailingWriterEndsTheRecordingFinalizedWithOneReport)
         recorder.notifyWindow = window;
         recorder.notifyMessage = kEndedMessage;
         ASSERT_TRUE(start(recorder));
-        // A failing worker ends by itself; the state changes only on the UI thread.
-        EXPECT_EQ(CountReports(window, FAILED(c.writes) ? 5000 : 1500), FAILED(c.writes) ? 1 : 0);
+        // A failing worker ends by itself, its report posted before it leaves; the state changes
+        // only on the UI thread.
         if (FAILED(c.writes)) {
-            EXPECT_TRUE(WaitForWorker(recorder, 2000));
+            EXPECT_TRUE(WaitForWorker(recorder, 5000));
             EXPECT_EQ(script.count("WriteSample"), c.from + 1) << "no write after the failing one";
         } else {
+            Sleep(1500);
             EXPECT_GE(script.samples.size(), 5u);
         }
+        EXPECT_EQ(CountReports(window), FAILED(c.writes) ? 1 : 0);
+        EXPECT_EQ(recorder.state.load(), Recording);
         EXPECT_EQ(recorder.stop(), c.reported);
         EXPECT_EQ(recorder.state.load(), Ready);
         EXPECT_FALSE(recorder.workerThread.joinable());
