@@ -145,7 +145,12 @@ void ShowUpdatePrompt(HWND owner) {
         request.lpVerb = L"runas";
         request.lpFile = job.path;
         request.nShow = SW_SHOWNORMAL;
-        LaunchInstaller(request);
+        if (!LaunchInstaller(request)) {
+            // Elevation declined, or a file that will not start: nothing was installed, so the
+            // version is not acknowledged and the program stays; the offer comes again next start.
+            MessageBoxW(owner, L"The installer could not be started.", L"Update Failed", MB_ICONERROR);
+            return;
+        }
         AcknowledgeVersion(offer.version);
         // Through the shared request, so the main loop ends and the window's tear-down finalizes a
         // running recording and removes the tray icon before the installer replaces the program.

@@ -1,4 +1,5 @@
-// The test build's installer start: records the request it was given, then makes it.
+// The test build's installer start: records the request it was given, then makes it, unless a
+// "zv-decline" file beside the record stands for a user who declines the elevation.
 #include "update/UpdatePrompt.h"
 
 #include <cstdio>
@@ -10,6 +11,11 @@ BOOL LaunchInstaller(SHELLEXECUTEINFOW& request) {
     if (FILE* file = _wfopen(record, L"a")) {
         fprintf(file, "verb=%ls file=%ls\n", request.lpVerb, request.lpFile);
         fclose(file);
+    }
+    wcscpy_s(wcsrchr(record, L'\\') + 1, 16, L"zv-decline");
+    if (GetFileAttributesW(record) != INVALID_FILE_ATTRIBUTES) {
+        SetLastError(ERROR_CANCELLED);
+        return FALSE;
     }
     return ShellExecuteExW(&request);
 }

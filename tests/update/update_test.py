@@ -101,6 +101,14 @@ def check_failed_downloads(t, server, installer):
         t.check_equal(j.box(FAILED, "ok"), message, f"download from {url}, {reply.length}")
         j.still_running(message)
     t.check(not launch_record().exists(), "no failed download starts anything")
+    decline = launch_record().with_name("zv-decline")
+    decline.touch()
+    j = Journey(t, server, offer(), {SETUP: Reply(installer)})
+    j.box(PROMPT, "ok")
+    t.check_equal(j.box(FAILED, "ok"), "The installer could not be started.", "elevation declined")
+    j.still_running("elevation declined")
+    decline.unlink()
+    launch_record().unlink()
 
 
 def check_progress(t, server):
