@@ -88,6 +88,9 @@ def main(t):
                           ("Escape mid-drag", drag(150, 150, 450, 350, escape_midway=True))):
         t.check(on_selector(app, gesture), f"after {what} the main window is back in front")
     check_recorded_region(t, app, folder, 100, 50, "301 x 201 at (100,50), then a click, a line and Escape")
+    zv.run_driver("command", "--hwnd", app.hwnd, "--id", FULL_SCREEN)
+    stream = zv.ffprobe_json(record(t, app, folder))["streams"][0]
+    t.check_equal((stream["width"], stream["height"]), (1920, 1080), "Full screen: the next recording is whole")
     click(app, REGION)  # the tray's Exit while the selector runs its loop still ends the program
     zv.find_window(class_name="RegionSelectorClass", pid=app.pid)
     zv.run_driver("command", "--hwnd", app.hwnd, "--id", 2003)
