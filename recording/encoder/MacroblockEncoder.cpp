@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <emmintrin.h>
 
 #include "BitWriter.h"
 #include "Cavlc.h"
@@ -80,6 +81,21 @@ int decimationScore(const int16_t* levels, int count) {
         run = 0;
     }
     return score;
+}
+
+// A brightness change (a fade) leaves a small residual mostly of one sign over the macroblock. With the inter
+// dead zone its steps would hardly ever be coded and the picture would lag the fade by several levels. The
+// revealed edge of a dragged window is one-signed too, but large; it keeps the dead zone.
+bool brightnessShift(const uint8_t* src, int stride, const uint8_t* pred, int sad) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i sum = zero;
+    for (int y = 0; y < 16; ++y) {
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + y * stride));
+        const __m128i p = _mm_load_si128(reinterpret_cast<const __m128i*>(pred + y * 16));
+        sum = _mm_add_epi64(sum, _mm_sub_epi64(_mm_sad_epu8(s, zero), _mm_sad_epu8(p, zero)));
+    }
+    const int difference = std::abs(_mm_cvtsi128_si32(sum) + _mm_cvtsi128_si32(_mm_srli_si128(sum, 8)));
+    return difference >= 256 && difference * 4 >= sad && sad <= 256 * 16;
 }
 
 void encodeChromaResidual(const FrameCoding& f, const MacroblockPlanes& p, const uint8_t* predU, const uint8_t* predV,
@@ -272,13 +288,16 @@ bool encodeInterMacroblock(FrameCoding& f, int mbX, int mbY, MotionVector mv) {
     LumaResidual luma;
     int counts[16] = {};
     int blockScore[4] = {};
-    const bool exact = sad16x16(p.srcY, p.strideY, predY, 16) == 0;
+    const int sad = sad16x16(p.srcY, p.strideY, predY, 16);
+    const bool exact = sad == 0;
+    // A brightness shift is quantised like intra, its DC rounded to nearest.
+    const bool shift = !exact && brightnessShift(p.srcY, p.strideY, predY, sad);
     if (exact) std::memset(luma.levels, 0, sizeof luma.levels);
     for (int r = 0; r < 16 && !exact; ++r) {
         const int bx = r & 3, by = r >> 2;
         int16_t coefficients[16];
         forwardTransform4x4(p.srcY + by * 4 * p.strideY + bx * 4, p.strideY, predY + by * 64 + bx * 4, 16, coefficients);
-        counts[r] = quantize4x4(coefficients, f.qp, false, 0, luma.levels[r]);
+        counts[r] = quantize4x4(coefficients, f.qp, shift, 0, luma.levels[r], shift);
         if (counts[r]) blockScore[(by >> 1) * 2 + (bx >> 1)] += decimationScore(luma.levels[r], 16);
     }
     int totalScore = 0;
