@@ -58,10 +58,13 @@ HRESULT WriteFrameSample(Recorder& r, const BYTE* pixels, DWORD length, int64_t 
 HRESULT Recorder::captureFrame(int64_t sampleTime) {
     Sleep(1);
     WindowDc screen(nullptr);
+    screenDC = screen.get();
     if (!screen) return E_FAIL;
     UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
+    memoryDC = memory.get();
     if (!memory) return E_FAIL;
     UniqueBitmap bitmap(CreateCompatibleBitmap(screen.get(), frameWidth, frameHeight));
+    frameBitmap = bitmap.get();
     if (!bitmap) return E_FAIL;
     {
         SelectedObject selected(memory.get(), bitmap.get());

@@ -40,6 +40,11 @@ public:
     int64_t pauseStartMs = 0;
     int64_t currentPauseMs = 0;
     int64_t totalPausedMs = 0;
+    // The handles of the grab in progress, valid only inside one captureFrame call (its holders
+    // own and release them; between grabs the values are stale and nothing uses them).
+    HDC screenDC = nullptr;
+    HDC memoryDC = nullptr;
+    HBITMAP frameBitmap = nullptr;
     BITMAPINFO bitmapInfo{};
 
     // Guards the pause fields between the worker's pass and the UI thread's pause/resume.
