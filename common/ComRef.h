@@ -2,6 +2,8 @@
 // Counted reference to a COM object. Adopting a raw pointer takes over its reference;
 // sharing (AddRef) is explicit. put() releases the old value before handing out the slot.
 #include <unknwn.h>
+
+#include <atomic>
 #include <utility>
 
 template <typename T>
@@ -50,3 +52,22 @@ HRESULT QuerySingleInterface(Interface* self, REFIID iid, void** object) {
     *object = nullptr;
     return E_NOINTERFACE;
 }
+
+// The reference count of one of our own objects that implements a platform interface: it is
+// born with one reference and deletes itself on the last release.
+template <typename Interface>
+class CountedObject : public Interface {
+public:
+    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+
+protected:
+    virtual ~CountedObject() = default;
+
+private:
+    std::atomic<ULONG> references_{1};
+};

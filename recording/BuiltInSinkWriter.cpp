@@ -47,19 +47,13 @@ HRESULT FailureResult(WriterFailure failure) {
     return E_FAIL;
 }
 
-class BuiltInSinkWriter final : public IMFSinkWriter {
+class BuiltInSinkWriter final : public CountedObject<IMFSinkWriter> {
 public:
     explicit BuiltInSinkWriter(std::wstring path) : path_(std::move(path)) {}
 
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
         return QuerySingleInterface<IMFSinkWriter>(this, iid, object);
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
     }
 
     // IMFSinkWriter
@@ -131,7 +125,6 @@ public:
 private:
     ~BuiltInSinkWriter() = default;
 
-    std::atomic<ULONG> references_{1};
     std::wstring path_;
     StreamFormat output_;
     bool streamAdded_ = false;

@@ -16,10 +16,10 @@ struct Attribute {
     GUID guid;
 };
 
-// IUnknown and IMFAttributes for an object implementing `Interface` (which derives from
+// QueryInterface and IMFAttributes for an object implementing `Interface` (which derives from
 // IMFAttributes). Only UINT32, UINT64 and GUID values are kept; that is all a video type carries here.
 template <typename Interface>
-class AttributesOf : public Interface {
+class AttributesOf : public CountedObject<Interface> {
 public:
     virtual ~AttributesOf() = default;
 
@@ -32,12 +32,6 @@ public:
         }
         *object = nullptr;
         return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
     }
 
     STDMETHODIMP GetUINT32(REFGUID key, UINT32* value) override {
@@ -110,7 +104,6 @@ private:
         return S_OK;
     }
 
-    std::atomic<ULONG> references_{1};
     std::vector<Attribute> items_;
 };
 
@@ -123,18 +116,12 @@ public:
     STDMETHODIMP FreeRepresentation(GUID, LPVOID) override { return E_NOTIMPL; }
 };
 
-class OwnMemoryBuffer final : public IMFMediaBuffer {
+class OwnMemoryBuffer final : public CountedObject<IMFMediaBuffer> {
 public:
     OwnMemoryBuffer(std::unique_ptr<BYTE[]> bytes, DWORD maxLength) : bytes_(std::move(bytes)), maxLength_(maxLength) {}
 
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
         return QuerySingleInterface<IMFMediaBuffer>(this, iid, object);
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
     }
 
     STDMETHODIMP Lock(BYTE** bytes, DWORD* maxLength, DWORD* currentLength) override {
@@ -164,7 +151,6 @@ public:
 private:
     ~OwnMemoryBuffer() = default;
 
-    std::atomic<ULONG> references_{1};
     std::unique_ptr<BYTE[]> bytes_;
     DWORD maxLength_;
     DWORD currentLength_ = 0;
