@@ -87,14 +87,7 @@ int decimationScore(const int16_t* levels, int count) {
 // dead zone its steps would hardly ever be coded and the picture would lag the fade by several levels. The
 // revealed edge of a dragged window is one-signed too, but large; it keeps the dead zone.
 bool brightnessShift(const uint8_t* src, int stride, const uint8_t* pred, int sad) {
-    const __m128i zero = _mm_setzero_si128();
-    __m128i sum = zero;
-    for (int y = 0; y < 16; ++y) {
-        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + y * stride));
-        const __m128i p = _mm_load_si128(reinterpret_cast<const __m128i*>(pred + y * 16));
-        sum = _mm_add_epi64(sum, _mm_sub_epi64(_mm_sad_epu8(s, zero), _mm_sad_epu8(p, zero)));
-    }
-    const int difference = std::abs(_mm_cvtsi128_si32(sum) + _mm_cvtsi128_si32(_mm_srli_si128(sum, 8)));
+    const int difference = dcDifference16x16(src, stride, pred, 16);
     return difference >= 256 && difference * 4 >= sad && sad <= 256 * 16;
 }
 

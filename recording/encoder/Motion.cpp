@@ -1,6 +1,7 @@
 #include "Motion.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 #include <emmintrin.h>
@@ -42,6 +43,17 @@ int meanRemovedSad16x16(const uint8_t* block, int stride) {
     for (int y = 0; y < 16; ++y)
         sad = _mm_add_epi64(sad, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + y * stride)), mean));
     return _mm_cvtsi128_si32(sad) + _mm_cvtsi128_si32(_mm_srli_si128(sad, 8));
+}
+
+int dcDifference16x16(const uint8_t* a, int strideA, const uint8_t* b, int strideB) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i sum = zero;
+    for (int y = 0; y < 16; ++y) {
+        const __m128i ra = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + y * strideA));
+        const __m128i rb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + y * strideB));
+        sum = _mm_add_epi64(sum, _mm_sub_epi64(_mm_sad_epu8(ra, zero), _mm_sad_epu8(rb, zero)));
+    }
+    return std::abs(_mm_cvtsi128_si32(sum) + _mm_cvtsi128_si32(_mm_srli_si128(sum, 8)));
 }
 
 bool motionVectorInside(const YuvPicture& reference, int mbX, int mbY, MotionVector mv, int verticalLimit) {

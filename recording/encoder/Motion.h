@@ -14,6 +14,8 @@ int sad16x16(const uint8_t* a, int strideA, const uint8_t* b, int strideB);
 int sad8x8(const uint8_t* a, int strideA, const uint8_t* b, int strideB);
 // Sum of |sample - mean| over a 16x16 block: a cheap stand-in for the cost of coding it intra.
 int meanRemovedSad16x16(const uint8_t* block, int stride);
+// |sum(a) - sum(b)| over 16x16: the part of their difference that is a uniform brightness change.
+int dcDifference16x16(const uint8_t* a, int strideA, const uint8_t* b, int strideB);
 
 struct MotionSearchResult {
     MotionVector mv;
