@@ -22,6 +22,9 @@ constexpr int kMaxDimension = 8192;
 constexpr int kDominantCount = 3;
 constexpr uint8_t kNalSps = 0x67, kNalPps = 0x68, kNalIdrSlice = 0x65, kNalSlice = 0x41;
 
+// What choosing intra must save over the motion match, in lambdas: its header and prediction modes.
+constexpr int kIntraPenalty = 24;
+
 int lambdaFor(int qp) { return std::max(1, int(std::lround(std::exp2((qp - 12) / 6.0)))); }
 
 }  // namespace
@@ -52,10 +55,10 @@ struct H264EncoderState {
     bool started = false;
     int verticalMvLimit = 512;  // samples, from the level
 
-    explicit H264EncoderState(const H264EncoderConfig& c) : config(c), rate(c.bitrate) {}
+    explicit H264EncoderState(const H264EncoderConfig& c) : config(c), rate(c.bitrate, c.keyFrameInterval100ns, ((c.width + 15) / 16) * ((c.height + 15) / 16)) {}
     int mbCount() const { return layout.mbWidth * layout.mbHeight; }
     void convertChanged(const BgraFrame& frame);
-    double analyse(bool idr);
+    Complexity analyse(bool idr);
     // Changed macroblocks after the first `bitLimit` bits are postponed to later frames.
     void encodePicture(bool idr, int qp, int64_t bitLimit);
     int refineStillMacroblocks();
@@ -67,7 +70,7 @@ struct H264EncoderState {
 // weighing them like any other change. Returns how many.
 int H264EncoderState::refineStillMacroblocks() {
     constexpr int kCoarserBy = 3;
-    const int count = mbCount(), limit = count / 16 + 1, coarse = rate.steadyQp() + kCoarserBy;
+    const int count = mbCount(), limit = count / 8 + 1, coarse = rate.steadyQp() + kCoarserBy;
     int taken = 0, i = refineFrom;
     for (int scanned = 0; scanned < count && taken < limit; ++scanned, i = (i + 1) % count)
         if (!changed[i] && codedQp[i] > coarse) changed[i] = 1, ++taken;
@@ -93,8 +96,8 @@ void H264EncoderState::convertChanged(const BgraFrame& frame) {
 
 // Cheap per-macroblock cost estimates (intra: deviation from the mean; inter: best SAD of a motion search)
 // that both steer the rate controller and seed the coding pass.
-double H264EncoderState::analyse(bool idr) {
-    double complexity = 0;
+Complexity H264EncoderState::analyse(bool idr) {
+    Complexity complexity;
     const int w = layout.mbWidth;
     const int lambda = lambdaFor(lastQp);
     const YuvPicture& reference = recon[referenceIndex];
@@ -102,7 +105,7 @@ double H264EncoderState::analyse(bool idr) {
         if (changed[i]) intraEstimate[i] = meanRemovedSad16x16(source.lumaAt(i % w * 16, i / w * 16), source.width);
     std::fill(searchedMv.begin(), searchedMv.end(), MotionVector{});
     if (idr) {
-        for (int i = 0; i < mbCount(); ++i) complexity += intraEstimate[i] + 32;
+        for (int i = 0; i < mbCount(); ++i) complexity.intra += intraEstimate[i] + 32;
         return complexity;
     }
     // Whole-window motion found this frame comes first; last frame's stays a candidate while it goes on.
@@ -131,7 +134,8 @@ double H264EncoderState::analyse(bool idr) {
             const MotionSearchResult result = searchMotion(source, reference, mbX, mbY, predicted, candidates,
                                                            4 + dominantCount, lambda, verticalMvLimit);
             searchedMv[i] = result.mv;
-            complexity += std::min(result.sad, intraEstimate[i]) + 32;
+            const bool likelyIntra = intraEstimate[i] + kIntraPenalty * lambda < result.sad;
+            (likelyIntra ? complexity.intra : complexity.inter) += std::min(result.sad, intraEstimate[i]) + 32;
         }
     }
     return complexity;
@@ -174,8 +178,12 @@ void H264EncoderState::encodePicture(bool idr, int qp, int64_t bitLimit) {
                     const int cost = motionCost(source, *f.reference, mbX, mbY, mv, predicted, f.lambda);
                     if (cost < bestCost) bestCost = cost, best = mv;
                 }
-                bool intra = false;
-                if (intraEstimate[i] < bestCost) intra = intraCost(f, mbX, mbY) * 3 / 2 + 16 * f.lambda < bestCost;
+                // Intra when its prediction error, with a penalty for its costlier header, beats the motion
+                // match; a uniform brightness change (a fade) counts half, being cheap to code as residual.
+                const int judged = bestCost - dcDifference16x16(source.lumaAt(mbX * 16, mbY * 16), source.width,
+                                                                f.reference->lumaAt(mbX * 16 + best.x / 4, mbY * 16 + best.y / 4),
+                                                                f.reference->width) / 2;
+                const bool intra = intraEstimate[i] < judged && intraCost(f, mbX, mbY) + kIntraPenalty * f.lambda < judged;
                 if (intra) encodeIntraMacroblock(f, mbX, mbY);
                 else copied = encodeInterMacroblock(f, mbX, mbY, best);
             }
@@ -266,28 +274,26 @@ void H264Encoder::encode(const uint8_t* bgraBottomUp, int64_t time100ns, Encoded
         std::fill(s.copiedLastFrame.begin(), s.copiedLastFrame.end(), 0);
     }
 
-    const double complexity = s.analyse(idr);
-    int qp = s.rate.chooseQp(idr, time100ns, complexity);
-    // Refining still content to far better than the moving content gets spends bits nobody sees.
-    if (onlyRefinement) qp = std::max(qp, s.rate.steadyQp());
+    const Complexity complexity = s.analyse(idr);
+    int qp = s.rate.chooseQp(idr, time100ns, complexity, onlyRefinement);
     constexpr int64_t kNoLimit = INT64_MAX;
     // What the access unit will weigh: length prefix, NAL header and a margin for emulation prevention bytes.
     auto unitBits = [&s] { return s.bits.bitCount() + 40 + s.bits.bitCount() / 128; };
     // At the coarsest quantiser a P picture codes what fits, top down, and leaves the rest for later frames:
     // content too hard for the rate costs quality, and not a further pass that would cost speed.
     auto bitLimit = [&] {
-        return idr || qp < RateController::kMaxQp ? kNoLimit : std::max<int64_t>(0, int64_t(s.rate.room() * 0.9) - 1024);
+        return idr || qp < RateController::kMaxQp ? kNoLimit : std::max<int64_t>(0, int64_t(s.rate.overloadLimit() * 0.95) - 1024);
     };
     s.encodePicture(idr, qp, bitLimit());
     while (!s.rate.fits(unitBits()) && qp < RateController::kMaxQp) {
-        const double over = double(unitBits()) / std::max(1.0, s.rate.room());
+        const double over = double(unitBits()) / std::max(1.0, s.rate.frameLimit());
         qp = std::min(RateController::kMaxQp, qp + std::max(2, int(std::ceil(6 * std::log2(std::max(over, 1.0)))) + 1));
         s.encodePicture(idr, qp, bitLimit());
     }
 
     appendLengthPrefixedNal(out.data, idr ? kNalIdrSlice : kNalSlice, s.bits.bytes());
     out.keyFrame = idr;
-    s.rate.commit(idr, qp, complexity, int64_t(out.data.size()) * 8);
+    s.rate.commit(idr, qp, complexity, int64_t(out.data.size()) * 8, onlyRefinement);
     s.lastQp = qp;
     if (idr) {
         s.lastIdrTime = time100ns;
