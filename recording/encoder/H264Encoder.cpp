@@ -25,6 +25,16 @@ constexpr uint8_t kNalSps = 0x67, kNalPps = 0x68, kNalIdrSlice = 0x65, kNalSlice
 // What choosing intra must save over the motion match, in lambdas: its header and prediction modes.
 constexpr int kIntraPenalty = 24;
 
+StreamLayout layoutFor(const H264EncoderConfig& c) {
+    StreamLayout layout;
+    layout.width = c.width;
+    layout.height = c.height;
+    layout.mbWidth = (c.width + 15) / 16;
+    layout.mbHeight = (c.height + 15) / 16;
+    layout.levelIdc = chooseLevel(layout.mbWidth, layout.mbHeight, c.bitrate);
+    return layout;
+}
+
 int lambdaFor(int qp) { return std::max(1, int(std::lround(std::exp2((qp - 12) / 6.0)))); }
 
 }  // namespace
@@ -55,7 +65,8 @@ struct H264EncoderState {
     bool started = false;
     int verticalMvLimit = 512;  // samples, from the level
 
-    explicit H264EncoderState(const H264EncoderConfig& c) : config(c), rate(c.bitrate, c.keyFrameInterval100ns, ((c.width + 15) / 16) * ((c.height + 15) / 16)) {}
+    explicit H264EncoderState(const H264EncoderConfig& c)
+        : config(c), layout(layoutFor(c)), rate(c.bitrate, c.keyFrameInterval100ns, layout.mbWidth * layout.mbHeight) {}
     int mbCount() const { return layout.mbWidth * layout.mbHeight; }
     void convertChanged(const BgraFrame& frame);
     Complexity analyse(bool idr);
@@ -200,11 +211,6 @@ H264Encoder::H264Encoder(const H264EncoderConfig& config) {
         config.width > kMaxDimension || config.height > kMaxDimension || config.bitrate == 0)
         return;
     auto s = std::make_unique<H264EncoderState>(config);
-    s->layout.width = config.width;
-    s->layout.height = config.height;
-    s->layout.mbWidth = (config.width + 15) / 16;
-    s->layout.mbHeight = (config.height + 15) / 16;
-    s->layout.levelIdc = chooseLevel(s->layout.mbWidth, s->layout.mbHeight, config.bitrate);
     s->verticalMvLimit = verticalMotionLimit(s->layout.levelIdc);
     s->sps = makeNal(kNalSps, buildSpsRbsp(s->layout));
     s->pps = makeNal(kNalPps, buildPpsRbsp());
