@@ -17,13 +17,17 @@ constexpr int kKeyQpOffset = 3;
 constexpr int kInterQpStep = 2;
 // The first IDR, with nothing yet to plan with, may take this share of its interval's bits.
 constexpr double kFirstKeyShare = 0.5;
-// Overspending is won back over about this many seconds; savings count up to twice that rate's worth.
-constexpr double kDebtSeconds = 4;
+// Overspending is won back over about this many seconds, the slack the window's bound leaves; savings
+// count up to two seconds' worth.
+constexpr double kDebtSeconds = 1;
 constexpr double kSavingsSeconds = 2;
 // Bits go to a P frame in proportion to complexity^0.6: its QP moves 6 * 0.4 steps per doubling.
 constexpr double kQpPerComplexityDoubling = 2.4;
 // Still content is refined to at most this much finer than the planned P quality.
 constexpr int kRefineBelowPlan = 6;
+// How much each P frame moves the correction of the estimates: SAD overstates some content (a brightness
+// drift that a coarse quantiser drops costs next to nothing), and the error lasts for as long as the motion.
+constexpr double kInterRatioWeight = 0.3;
 // Memory of the long-run averages, per P frame (some three seconds at 30 fps).
 constexpr double kLongRun = 0.99;
 }  // namespace
@@ -36,7 +40,7 @@ RateController::RateController(uint32_t bitrate, int64_t keyInterval100ns, int m
 
 double RateController::predictBits(bool idr, int qp, Complexity complexity) const {
     return (idr ? intraHeaderBits_ : kFrameOverheadBits) +
-           (modelInter_ * complexity.inter + modelIntra_ * complexity.intra) / quantizerStep(qp);
+           (idr ? 1.0 : interRatio_) * (modelInter_ * complexity.inter + modelIntra_ * complexity.intra) / quantizerStep(qp);
 }
 
 int RateController::qpFor(bool idr, Complexity complexity, double bits) const {
@@ -119,6 +123,13 @@ int RateController::chooseQp(bool idr, int64_t time100ns, Complexity complexity,
 }
 
 void RateController::commit(bool idr, int qp, Complexity complexity, int64_t bits, bool stillOnly) {
+    const bool content = complexity.total() > 0 && !stillOnly;
+    if (!idr && content) {
+        const double estimate = (predictBits(false, qp, complexity) - kFrameOverheadBits) / interRatio_;
+        const double observed = std::max(1.0, double(bits) - kFrameOverheadBits) / std::max(1.0, estimate);
+        interRatio_ += kInterRatioWeight * (std::clamp(observed, interRatio_ / 2, interRatio_ * 2) - interRatio_);
+        interRatio_ = std::clamp(interRatio_, 0.1, 10.0);
+    }
     window_.emplace_back(lastTime_, double(bits));
     windowBits_ += double(bits);
     debt_ += double(bits);
@@ -142,7 +153,6 @@ void RateController::commit(bool idr, int qp, Complexity complexity, int64_t bit
         keyComplexity_ = complexity;
         return;
     }
-    const bool content = complexity.total() > 0 && !stillOnly;
     activeShare_ = kLongRun * activeShare_ + (1 - kLongRun) * (content ? 1.0 : 0.0);
     if (content) {
         const double intra = complexity.intra / complexity.total(), weight = std::pow(complexity.total(), 0.6);

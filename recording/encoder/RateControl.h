@@ -15,7 +15,8 @@ struct Complexity {
 };
 
 // Frame-level QP under the stream's rate bound: the frames of any 10 s window carry at most 110 % of the
-// target. Bit cost is modelled as k * complexity / qstep, with one k for intra and one for inter content.
+// target. Bit cost is modelled as k * complexity / qstep, with one k for intra and one for inter content, and
+// for P frames a correction learnt quickly from what recent ones really cost.
 // Within the bound the bits are planned per key-frame interval, the IDR (the reference for everything that stays
 // still until the next one) coded finer than the P frames, which share what is left; quiet stretches leave
 // room in the window for the bursts (a page jump, a new IDR) that follow.
@@ -61,6 +62,7 @@ private:
     bool started_ = false;
     double frameSeconds_ = 1.0 / 30;  // recent spacing of frames
     double modelIntra_ = 1.0, modelInter_ = 1.0;
+    double interRatio_ = 1.0;  // what recent P frames with content really cost over what the model said
     int intraSeen_ = 0, interSeen_ = 0;
     Complexity keyComplexity_;
     double interWeight_ = 0;  // long-run average of complexity^0.6 over P frames with content
