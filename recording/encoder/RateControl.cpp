@@ -38,9 +38,12 @@ RateController::RateController(uint32_t bitrate, int64_t keyInterval100ns, int m
     : bitrate_(double(bitrate)), windowLimit_(double(bitrate) * 11 * kWindowMargin),
       keySeconds_(double(keyInterval100ns) * 1e-7), intraHeaderBits_(kFrameOverheadBits + kIntraMacroblockBits * macroblocks) {}
 
+double RateController::modelBits(int qp, Complexity complexity) const {
+    return (modelInter_ * complexity.inter + modelIntra_ * complexity.intra) / quantizerStep(qp);
+}
+
 double RateController::predictBits(bool idr, int qp, Complexity complexity) const {
-    return (idr ? intraHeaderBits_ : kFrameOverheadBits) +
-           (idr ? 1.0 : interRatio_) * (modelInter_ * complexity.inter + modelIntra_ * complexity.intra) / quantizerStep(qp);
+    return idr ? intraHeaderBits_ + modelBits(qp, complexity) : kFrameOverheadBits + interRatio_ * modelBits(qp, complexity);
 }
 
 int RateController::qpFor(bool idr, Complexity complexity, double bits) const {
@@ -125,8 +128,7 @@ int RateController::chooseQp(bool idr, int64_t time100ns, Complexity complexity,
 void RateController::commit(bool idr, int qp, Complexity complexity, int64_t bits, bool stillOnly) {
     const bool content = complexity.total() > 0 && !stillOnly;
     if (!idr && content) {
-        const double estimate = (predictBits(false, qp, complexity) - kFrameOverheadBits) / interRatio_;
-        const double observed = std::max(1.0, double(bits) - kFrameOverheadBits) / std::max(1.0, estimate);
+        const double observed = std::max(1.0, double(bits) - kFrameOverheadBits) / std::max(1.0, modelBits(qp, complexity));
         interRatio_ += kInterRatioWeight * (std::clamp(observed, interRatio_ / 2, interRatio_ * 2) - interRatio_);
         interRatio_ = std::clamp(interRatio_, 0.1, 10.0);
     }

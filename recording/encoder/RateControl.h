@@ -43,6 +43,7 @@ public:
     int steadyQp() const { return averageQp_ > 0 ? int(std::lround(averageQp_)) : kMinQp; }
 
 private:
+    double modelBits(int qp, Complexity complexity) const;  // what the two k's say, before headers and correction
     double room() const { return windowLimit_ - windowBits_; }
     int qpFor(bool idr, Complexity complexity, double bits) const;
     // Bits of frames in the window now that leave it by `time100ns`.
