@@ -2,9 +2,10 @@
 #include "app/AboutWindow.h"
 
 #include "app/AppState.h"
-#include "app/MessageLoop.h"
-#include "app/WindowClass.h"
 #include "common/WinHandles.h"
+#include "ui/DarkTheme.h"
+#include "ui/MessageLoop.h"
+#include "ui/WindowClass.h"
 
 #include "Version.h"
 
@@ -14,7 +15,6 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"AboutDlg";
 constexpr wchar_t kTitle[] = L"About Zentrovia";
-constexpr COLORREF kBackground = RGB(45, 45, 48);
 constexpr COLORREF kText = RGB(210, 210, 215);
 constexpr int kWidth = 340;
 constexpr int kHeight = 180;
@@ -90,7 +90,7 @@ void CentreOnMainWindow(HWND window, HWND mainWindow) {
 }
 
 void OpenAboutWindow(HWND mainWindow) {
-    UniqueBrush brush(CreateSolidBrush(kBackground));
+    UniqueBrush brush(CreateSolidBrush(kDarkBackground));
     RegisterAboutClass(brush.get());
     HWND window = CreateWindowExW(kExStyle, kClassName, kTitle, kStyle, 0, 0, kWidth, kHeight, mainWindow, nullptr,
                                   app.moduleInstance, brush.get());

@@ -2,7 +2,7 @@
 // The application-wide record of the user-interface thread.
 #include <windows.h>
 
-#include "TrayIcon.h"
+#include "app/TrayIcon.h"
 #include "common/WinHandles.h"
 
 #include <cstdint>

@@ -1,8 +1,10 @@
 #pragma once
 // Placement of the main window's square image buttons: equal gaps across the strip.
+#include "app/images/IconFit.h"
+
 constexpr int kStripLeft = 20;
 constexpr int kStripWidth = 480;
-constexpr int kImageButtonSize = 48;
+constexpr int kImageButtonSize = kTileSize;
 
 constexpr int StripGap(int count) { return (kStripWidth - kImageButtonSize * count) / (count + 1); }
 

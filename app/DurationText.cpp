@@ -1,4 +1,4 @@
-#include "DurationText.h"
+#include "app/DurationText.h"
 
 #include <cwchar>
 

@@ -1,11 +1,11 @@
 // Entry point: single instance, start-up, the message loop and the last steps of shutdown.
-#include "AppState.h"
+#include "app/AppState.h"
+#include "app/MainWindow.h"
 #include "common/WinHandles.h"
-#include "MainWindow.h"
-#include "MessageLoop.h"
-#include "../recording/Recorder.h"
-#include "../resources/resource.h"
-#include "../update/UpdateCheck.h"
+#include "recording/Recorder.h"
+#include "resources/resource.h"
+#include "ui/MessageLoop.h"
+#include "update/UpdateCheck.h"
 
 #include <shlobj.h>
 #include <gdiplus.h>
@@ -38,13 +38,9 @@ void ShowAlreadyRunning(HINSTANCE instance) {
 }
 
 std::wstring DefaultOutputFolder() {
-    PWSTR pictures = nullptr;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Pictures, 0, nullptr, &pictures))) {
-        std::wstring folder = std::wstring(pictures) + L"\\Zentrovia";
-        CoTaskMemFree(pictures);
-        return folder;
-    }
-    CoTaskMemFree(pictures);
+    UniqueTaskMemory<PWSTR> pictures;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Pictures, 0, nullptr, pictures.put())))
+        return std::wstring(pictures.get()) + L"\\Zentrovia";
     wchar_t profile[MAX_PATH] = {};
     DWORD length = GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
     if (length > 0 && length < MAX_PATH) return std::wstring(profile) + L"\\Pictures\\Zentrovia";
@@ -86,7 +82,7 @@ BOOL InitInstance(HINSTANCE instance, int showCommand) {
     app.mainWindow = window;
 
     // Nothing waits for the check: its handle is closed on the way out.
-    UniqueKernelHandle checkThread(CreateThread(nullptr, 0, UpdateCheckThread, nullptr, 0, nullptr));
+    UniqueKernelHandle checkThread(CreateThread(nullptr, 0, UpdateCheckThread, window, 0, nullptr));
     return TRUE;
 }
 

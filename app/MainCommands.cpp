@@ -1,18 +1,18 @@
 // The main window's command table: buttons, menu bar, accelerators and tray menu.
-#include "MainCommands.h"
+#include "app/MainCommands.h"
 
-#include "AboutWindow.h"
-#include "AppState.h"
-#include "MessageLoop.h"
-#include "SettingsWindow.h"
-#include "StatusDisplay.h"
-#include "images/ButtonImage.h"
-#include "../recording/Recorder.h"
-#include "../recording/RecordingFailure.h"
-#include "../recording/RecordingName.h"
-#include "../region/RegionSelector.h"
-#include "../resources/resource.h"
-#include "../webcam/WebcamOverlay.h"
+#include "app/AboutWindow.h"
+#include "app/AppState.h"
+#include "app/images/ButtonImage.h"
+#include "app/RecordingFailure.h"
+#include "app/SettingsWindow.h"
+#include "app/StatusDisplay.h"
+#include "recording/Recorder.h"
+#include "recording/RecordingName.h"
+#include "region/RegionSelector.h"
+#include "resources/resource.h"
+#include "ui/MessageLoop.h"
+#include "webcam/WebcamOverlay.h"
 
 #include <shlobj.h>
 
@@ -118,14 +118,13 @@ void OnBrowse(HWND window) {
     info.hwndOwner = window;
     info.lpszTitle = L"Select Output Folder";
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
-    PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
+    UniqueTaskMemory<PIDLIST_ABSOLUTE> chosen(SHBrowseForFolderW(&info));
     if (!chosen) return;
     wchar_t path[kPathCapacity] = {};
-    if (SHGetPathFromIDListW(chosen, path)) {
+    if (SHGetPathFromIDListW(chosen.get(), path)) {
         SetWindowTextW(app.folderEdit, path);
         app.outputFolder = path;
     }
-    CoTaskMemFree(chosen);
 }
 
 void OnExit(HWND window) { DestroyWindow(window); }

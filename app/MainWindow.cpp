@@ -1,19 +1,20 @@
 // The main window: its controls, its look and the dispatch of every command.
-#include "MainWindow.h"
+#include "app/MainWindow.h"
 
-#include "AppState.h"
-#include "Controls.h"
-#include "ButtonStrip.h"
-#include "DarkButton.h"
-#include "MainCommands.h"
-#include "MessageLoop.h"
-#include "StatusDisplay.h"
-#include "TrayIcon.h"
-#include "images/ButtonImage.h"
-#include "../recording/Recorder.h"
-#include "../resources/resource.h"
-#include "../update/UpdatePrompt.h"
-#include "../webcam/WebcamOverlay.h"
+#include "app/AppState.h"
+#include "app/ButtonStrip.h"
+#include "app/images/ButtonImage.h"
+#include "app/MainCommands.h"
+#include "app/StatusDisplay.h"
+#include "app/TrayIcon.h"
+#include "recording/Recorder.h"
+#include "resources/resource.h"
+#include "ui/Controls.h"
+#include "ui/DarkButton.h"
+#include "ui/DarkTheme.h"
+#include "ui/MessageLoop.h"
+#include "update/UpdatePrompt.h"
+#include "webcam/WebcamOverlay.h"
 
 #include "Version.h"
 
@@ -21,7 +22,6 @@
 
 namespace {
 
-constexpr COLORREF kBackground = RGB(45, 45, 48);
 constexpr COLORREF kStatusText = RGB(79, 70, 229);
 constexpr COLORREF kLabelText = RGB(255, 255, 255);
 constexpr wchar_t kFooterText[] = L"Zentrovia v" ZV_VERSION_TEXT;
@@ -72,7 +72,7 @@ constexpr DWORD kImageButtonStyle = WS_CHILD | WS_VISIBLE | BS_BITMAP | BS_FLAT;
 
 // The other controls, with their font and the field that keeps them; text null means "the output folder".
 struct MainControl {
-    ControlSpec control;
+    ChildControl control;
     UniqueFont MainWindowGdi::*font;
     HWND AppState::*field;  // null when the window is not kept
 };
@@ -124,7 +124,7 @@ void OnCreate(HWND window) {
     InitCommonControls();
     for (const PictureSpec& picture : kPictures)
         (app.gdi.*picture.field).reset(makeButtonImage(picture.resource, picture.opacity));
-    app.gdi.backgroundBrush.reset(CreateSolidBrush(kBackground));
+    app.gdi.backgroundBrush.reset(CreateSolidBrush(kDarkBackground));
     MakeFont(kFontTitle);
     MakeFont(kFontNormal);
     MakeFont(kFontSemibold);

@@ -1,4 +1,7 @@
-#include "RecordingFailure.h"
+#include "app/RecordingFailure.h"
+
+#include "recording/DiskSpace.h"
+#include "recording/mediafoundation/BuiltInSinkWriter.h"
 
 #include <cwchar>
 
@@ -18,8 +21,6 @@ constexpr wchar_t kNotAllowed[] = L"Zentrovia is not allowed to write there.";
 constexpr FailureReason kReasons[] = {
     {HRESULT_FROM_WIN32(ERROR_DISK_FULL), kDiskFull, kDiskFull},
     {HRESULT_FROM_WIN32(ERROR_HANDLE_DISK_FULL), kDiskFull, kDiskFull},
-    {kLowDiskSpace, L"The disk is almost full (less than 50 MB free).",
-     L"The disk is almost full (less than 100 MB free)."},
     {HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), kFolderGone, kFolderMissing},
     {HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), kFolderGone, kFolderMissing},
     {HRESULT_FROM_WIN32(ERROR_INVALID_DRIVE), kFolderGone, kFolderMissing},
@@ -37,7 +38,13 @@ constexpr FailureReason kReasons[] = {
     {kEncoderFailed, L"The video encoder failed.", L"The video encoder failed."},
 };
 
+std::wstring LowDiskSpaceText(uint64_t threshold) {
+    return L"The disk is almost full (less than " + std::to_wstring(threshold / kMegabyte) + L" MB free).";
+}
+
 std::wstring Reason(FailureMoment moment, HRESULT failure) {
+    if (failure == kLowDiskSpace)
+        return LowDiskSpaceText(moment == FailureMoment::Recording ? kFreeSpaceToGoOn : kFreeSpaceToStart);
     for (const FailureReason& reason : kReasons)
         if (reason.code == failure)
             return moment == FailureMoment::Recording ? reason.whileRecording : reason.whenStarting;

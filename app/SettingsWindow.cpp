@@ -2,12 +2,13 @@
 
 #include "app/AboutWindow.h"
 #include "app/AppState.h"
-#include "app/Controls.h"
-#include "app/DarkButton.h"
-#include "app/MessageLoop.h"
-#include "app/WindowClass.h"
 #include "common/WinHandles.h"
-#include "recording/AudioDeviceList.h"
+#include "recording/audio/AudioDeviceList.h"
+#include "ui/Controls.h"
+#include "ui/DarkButton.h"
+#include "ui/DarkTheme.h"
+#include "ui/MessageLoop.h"
+#include "ui/WindowClass.h"
 #include "webcam/WebcamOverlay.h"
 
 #include <algorithm>
@@ -18,7 +19,6 @@ constexpr wchar_t kClassName[] = L"SettingsDlg";
 constexpr wchar_t kTitle[] = L"General Settings";
 constexpr int kWidth = 460;
 constexpr int kHeight = 390;
-constexpr COLORREF kBackground = RGB(45, 45, 48);
 constexpr COLORREF kField = RGB(62, 62, 68);
 constexpr COLORREF kFieldText = RGB(230, 230, 230);
 constexpr COLORREF kLabelText = RGB(220, 220, 220);
@@ -32,7 +32,7 @@ constexpr const wchar_t* kCorners[] = {L"Top-Left", L"Top-Right", L"Bottom-Left"
 enum class Font { Body, Title };
 
 struct SettingsControl {
-    ControlSpec control;
+    ChildControl control;
     Font font;
 };
 constexpr DWORD kList = WS_VSCROLL | CBS_DROPDOWNLIST;
@@ -50,7 +50,7 @@ constexpr SettingsControl kControls[] = {
 
 // Made once per process on first use and kept for its lifetime.
 struct SettingsGdi {
-    UniqueBrush background{CreateSolidBrush(kBackground)};
+    UniqueBrush background{CreateSolidBrush(kDarkBackground)};
     UniqueBrush field{CreateSolidBrush(kField)};
     UniqueFont body{MakeUiFont(14, FW_NORMAL)};
     UniqueFont title{MakeUiFont(16, FW_SEMIBOLD)};
@@ -151,7 +151,7 @@ LRESULT CALLBACK SettingsProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 void RegisterSettingsClass() {
     static bool registered = false;
     // The class keeps its brush for the process.
-    if (!registered) registered = RegisterWindowClass(kClassName, SettingsProc, CreateSolidBrush(kBackground));
+    if (!registered) registered = RegisterWindowClass(kClassName, SettingsProc, CreateSolidBrush(kDarkBackground));
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
-#include "StatusDisplay.h"
+#include "app/StatusDisplay.h"
 
-#include "AppState.h"
-#include "DurationText.h"
-#include "TrayIcon.h"
-#include "images/ButtonImage.h"
-#include "../recording/Recorder.h"
-#include "../resources/resource.h"
+#include "app/AppState.h"
+#include "app/DurationText.h"
+#include "app/images/ButtonImage.h"
+#include "app/TrayIcon.h"
+#include "recording/Recorder.h"
+#include "resources/resource.h"
 
 namespace {
 

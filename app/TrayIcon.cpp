@@ -1,7 +1,7 @@
-#include "TrayIcon.h"
+#include "app/TrayIcon.h"
 
-#include "AppState.h"
-#include "../resources/resource.h"
+#include "app/AppState.h"
+#include "resources/resource.h"
 
 #include <cwchar>
 

@@ -4,8 +4,7 @@
 #include <shellapi.h>
 
 #include "common/WinHandles.h"
-
-constexpr UINT WM_TRAYICON = WM_USER + 1;
+#include "ui/Messages.h"
 
 constexpr wchar_t kTrayTipReady[] = L"Zentrovia - Ready";
 constexpr wchar_t kTrayTipRecording[] = L"Zentrovia - Recording";

@@ -1,13 +1,19 @@
 #pragma once
 // Move-only owners for the platform's handles, one template parameterised by the close function.
 #include <windows.h>
+#include <combaseapi.h>
 #include <winhttp.h>
 #include <utility>
 
-template <typename T, auto Close>
+template <typename T>
+T NullHandle() { return T{}; }
+
+// `Empty` gives the value that means "nothing held": null for most handles, but
+// INVALID_HANDLE_VALUE for what CreateFile returns.
+template <typename T, auto Close, auto Empty = NullHandle<T>>
 class UniqueHandle {
 public:
-    UniqueHandle() = default;
+    UniqueHandle() : value_(Empty()) {}
     explicit UniqueHandle(T value) : value_(value) {}
     UniqueHandle(const UniqueHandle&) = delete;
     UniqueHandle& operator=(const UniqueHandle&) = delete;
@@ -19,18 +25,17 @@ public:
     ~UniqueHandle() { reset(); }
 
     T get() const { return value_; }
-    explicit operator bool() const { return value_ != Invalid; }
-    T release() { return std::exchange(value_, Invalid); }
-    void reset(T value = Invalid) {
+    explicit operator bool() const { return value_ != Empty(); }
+    T release() { return std::exchange(value_, Empty()); }
+    void reset(T value = Empty()) {
         T old = std::exchange(value_, value);
-        if (old != Invalid) Close(old);
+        if (old != Empty()) Close(old);
     }
     // For out-parameters: closes what is held first.
     T* put() { reset(); return &value_; }
 
 private:
-    static constexpr T Invalid = T{};
-    T value_ = Invalid;
+    T value_;
 };
 
 namespace handle_close {
@@ -42,9 +47,12 @@ inline void Window(HWND h) { ::DestroyWindow(h); }
 inline void Global(HGLOBAL h) { ::GlobalFree(h); }
 inline void Internet(HINTERNET h) { ::WinHttpCloseHandle(h); }
 inline void RegistryKey(HKEY h) { ::RegCloseKey(h); }
+inline void TaskMemory(void* p) { ::CoTaskMemFree(p); }
+inline HANDLE NoFile() { return INVALID_HANDLE_VALUE; }
 }  // namespace handle_close
 
 using UniqueKernelHandle = UniqueHandle<HANDLE, handle_close::Kernel>;
+using UniqueFile = UniqueHandle<HANDLE, handle_close::Kernel, handle_close::NoFile>;
 using UniqueBitmap = UniqueHandle<HBITMAP, handle_close::Gdi>;
 using UniqueBrush = UniqueHandle<HBRUSH, handle_close::Gdi>;
 using UniqueFont = UniqueHandle<HFONT, handle_close::Gdi>;
@@ -55,6 +63,9 @@ using UniqueWindow = UniqueHandle<HWND, handle_close::Window>;
 using UniqueGlobal = UniqueHandle<HGLOBAL, handle_close::Global>;
 using UniqueInternet = UniqueHandle<HINTERNET, handle_close::Internet>;
 using UniqueRegistryKey = UniqueHandle<HKEY, handle_close::RegistryKey>;
+// What the platform hands out from CoTaskMemAlloc (a known folder's path, a shell item list), by its pointer type.
+template <typename Pointer>
+using UniqueTaskMemory = UniqueHandle<Pointer, handle_close::TaskMemory>;
 
 // A window's DC keeps the window it came from, so it is released against the right one.
 class WindowDc {

@@ -4,8 +4,8 @@
 // stopRequested, pauseStartMs, currentPauseMs, totalPausedMs, pauseLock); `Env` supplies
 // nowMs(), sleepMs(ms) and grab(sampleTime100ns), which returns false when the recording
 // cannot go on (the writer failed); the loop then ends as if told to stop.
-#include "RecorderState.h"
-#include "RecordingFormat.h"
+#include "recording/RecorderState.h"
+#include "recording/RecordingFormat.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,8 +1,7 @@
-// The capture worker thread, the one wait for it, and stop().
-#include "CaptureLoop.h"
-#include "DiskSpace.h"
-#include "Recorder.h"
-#include "RecordingFailure.h"
+// Recorder::stop, the capture worker thread (CaptureWorker), the one wait for it (WaitForWorker), DiscardRecorder.
+#include "recording/CaptureLoop.h"
+#include "recording/DiskSpace.h"
+#include "recording/Recorder.h"
 
 namespace {
 

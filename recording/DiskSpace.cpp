@@ -1,4 +1,4 @@
-#include "DiskSpace.h"
+#include "recording/DiskSpace.h"
 
 #include <windows.h>
 

@@ -1,7 +1,12 @@
 #pragma once
 // The free-space guard of the output volume, shared by the start of a recording and its worker.
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
+
+// The output volume has too little free space to start or to go on recording.
+constexpr HRESULT kLowDiskSpace = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0201);
 
 constexpr uint64_t kMegabyte = 1024 * 1024;
 constexpr uint64_t kFreeSpaceToStart = 100 * kMegabyte;

@@ -1,8 +1,8 @@
-// One video frame: the capture rectangle copied from the screen, the cursor drawn in, the
-// pixels read back bottom-up and written as one timed sample.
-#include "MediaFoundationApi.h"
-#include "Recorder.h"
-#include "RecordingFormat.h"
+// Recorder::captureFrame, one video frame: the capture rectangle copied from the screen, the
+// cursor drawn in, the pixels read back bottom-up and written as one timed sample.
+#include "recording/mediafoundation/MediaFoundationApi.h"
+#include "recording/Recorder.h"
+#include "recording/RecordingFormat.h"
 
 #include "common/Result.h"
 #include "common/WinHandles.h"

@@ -1,9 +1,10 @@
-#include "Recorder.h"
+// Recorder: construction, destruction and setupSinkWriter (the sink writer and its media types).
+#include "recording/Recorder.h"
 
-#include "MediaFoundationApi.h"
-#include "RecordingFormat.h"
-#include "SinkWriterFactory.h"
 #include "common/Result.h"
+#include "recording/mediafoundation/MediaFoundationApi.h"
+#include "recording/mediafoundation/SinkWriterFactory.h"
+#include "recording/RecordingFormat.h"
 
 
 namespace {
@@ -76,7 +77,7 @@ Recorder::~Recorder() {
 }
 
 HRESULT Recorder::setupSinkWriter() {
-    const SinkWriterFactories& factories = ActiveSinkWriterFactories();
+    const SinkWriterFactories& factories = sinkWriterFactories;
     ComRef<IMFSinkWriter> writer;
     DWORD index = 0;
     // Without Media Foundation the platform has no writer to offer: straight to our own.

@@ -1,12 +1,14 @@
 #pragma once
 // The one object through which the program records the screen: capture rectangle, output
 // file, sink writer, worker thread and the pause bookkeeping that keeps paused time out of
-// the video's timeline.
-#include "RecorderState.h"
+// the video's timeline. Its operations, by file: Recorder.cpp (construction, setupSinkWriter),
+// FrameGrabber.cpp (captureFrame), CaptureWorker.cpp (the worker, stop, WaitForWorker,
+// DiscardRecorder), RecordingControl.cpp (StartRecording, PauseRecording, ResumeRecording).
 #include "common/ComRef.h"
+#include "recording/RecorderState.h"
 
 #include <windows.h>
-#include "MediaFoundation.h"
+#include "recording/mediafoundation/MediaFoundation.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,9 +1,8 @@
-// Start, pause and resume of a recording, as the main window drives them.
-#include "CaptureLoop.h"
-#include "DiskSpace.h"
-#include "RecordingFailure.h"
-#include "RecordingGeometry.h"
-#include "Recorder.h"
+// StartRecording, PauseRecording and ResumeRecording: a recording as the main window drives it.
+#include "recording/CaptureLoop.h"
+#include "recording/DiskSpace.h"
+#include "recording/Recorder.h"
+#include "recording/RecordingGeometry.h"
 
 namespace {
 

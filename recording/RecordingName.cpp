@@ -1,4 +1,4 @@
-#include "RecordingName.h"
+#include "recording/RecordingName.h"
 
 #include <cwchar>
 

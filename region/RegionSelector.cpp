@@ -1,8 +1,8 @@
 #include "region/RegionSelector.h"
 
-#include "app/MessageLoop.h"
-#include "app/WindowClass.h"
 #include "common/WinHandles.h"
+#include "ui/MessageLoop.h"
+#include "ui/WindowClass.h"
 
 #include <windowsx.h>
 

@@ -1,9 +1,9 @@
 #pragma once
-// What the program's windows share to build their children from layout tables: one entry per
-// control, the call that makes it, and the program's one typeface.
+// What the program's windows share to build their children from layout tables: one row per
+// child control and the call that makes it.
 #include <windows.h>
 
-struct ControlSpec {
+struct ChildControl {
     const wchar_t* className;
     const wchar_t* text;
     DWORD style;  // besides WS_CHILD | WS_VISIBLE
@@ -12,7 +12,4 @@ struct ControlSpec {
 };
 
 // Creates the control in `parent`, with `font` when given; `text` replaces the entry's text.
-HWND MakeControl(HWND parent, const ControlSpec& entry, HFONT font = nullptr, const wchar_t* text = nullptr);
-
-// "Segoe UI" at the given pixel height and weight, with ClearType.
-HFONT MakeUiFont(int height, int weight);
+HWND MakeControl(HWND parent, const ChildControl& entry, HFONT font = nullptr, const wchar_t* text = nullptr);

@@ -1,4 +1,4 @@
-#include "DarkButton.h"
+#include "ui/DarkButton.h"
 
 #include "common/WinHandles.h"
 

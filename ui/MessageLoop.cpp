@@ -1,4 +1,4 @@
-#include "MessageLoop.h"
+#include "ui/MessageLoop.h"
 
 namespace {
 bool appQuitRequested = false;

@@ -76,11 +76,8 @@ const wchar_t* Download(DownloadJob& job, wchar_t (&message)[256]) {
     }
     if (length) SendMessageW(job.progressBar, PBM_SETRANGE32, 0, static_cast<LPARAM>(length));
 
-    UniqueKernelHandle file(CreateFileW(job.path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) {
-        file.release();
-        return L"Cannot write to temp file.";
-    }
+    UniqueFile file(CreateFileW(job.path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file) return L"Cannot write to temp file.";
     unsigned long long received = 0;
     const bool copied = CopyBody(job, http.request.get(), file.get(), length, received);
     const bool closed = CloseHandle(file.release());

@@ -2,10 +2,9 @@
 // The installer download, on its own thread, reporting to the progress window.
 #include <windows.h>
 
-#include <atomic>
+#include "ui/Messages.h"
 
-// The tray icon's notification shares this number; the wait loop tells them apart by window.
-constexpr UINT WM_DOWNLOAD_DONE = WM_USER + 1;
+#include <atomic>
 
 struct DownloadJob {
     const wchar_t* url = nullptr;

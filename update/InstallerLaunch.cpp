@@ -1,3 +1,9 @@
 #include "update/UpdatePrompt.h"
 
-BOOL LaunchInstaller(SHELLEXECUTEINFOW& request) { return ShellExecuteExW(&request); }
+namespace {
+
+BOOL ShellLaunch(SHELLEXECUTEINFOW& request) { return ShellExecuteExW(&request); }
+
+}  // namespace
+
+BOOL (*launchInstaller)(SHELLEXECUTEINFOW& request) = ShellLaunch;

@@ -1,11 +1,10 @@
 #include "update/UpdateCheck.h"
 
-#include "Version.h"
-#include "app/AppState.h"
 #include "common/WinHandles.h"
 #include "update/HttpClient.h"
 #include "update/ReplyReader.h"
 #include "update/UpdatePrompt.h"
+#include "Version.h"
 
 const std::wstring CurrentVersion = ZV_VERSION_TEXT;
 UpdateInfo PendingUpdate;
@@ -38,11 +37,11 @@ bool CheckForUpdate(UpdateInfo& info) {
     return !IsAcknowledged(info.version);
 }
 
-DWORD WINAPI UpdateCheckThread(LPVOID) {
+DWORD WINAPI UpdateCheckThread(LPVOID mainWindow) {
     UpdateInfo info;
     if (CheckForUpdate(info)) {
         PendingUpdate = info;
-        PostMessageW(app.mainWindow, WM_UPDATE_AVAILABLE, 0, 0);
+        PostMessageW(static_cast<HWND>(mainWindow), WM_UPDATE_AVAILABLE, 0, 0);
     }
     return 0;
 }

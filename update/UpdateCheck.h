@@ -21,4 +21,5 @@ constexpr wchar_t kAcknowledgedValue[] = L"AcknowledgedVersion";
 
 // True when the server offers a version newer than this one that no installer was started for.
 bool CheckForUpdate(UpdateInfo& info);
-DWORD WINAPI UpdateCheckThread(LPVOID);
+// Tells `mainWindow` (the thread's parameter) with WM_UPDATE_AVAILABLE when there is an offer.
+DWORD WINAPI UpdateCheckThread(LPVOID mainWindow);

@@ -1,9 +1,8 @@
 #include "update/UpdatePrompt.h"
 
-#include "app/AppState.h"
-#include "app/Controls.h"
-#include "app/MessageLoop.h"
 #include "common/WinHandles.h"
+#include "ui/Controls.h"
+#include "ui/MessageLoop.h"
 #include "update/Download.h"
 #include "update/UpdateCheck.h"
 
@@ -18,9 +17,9 @@ constexpr wchar_t kDownloadFailedText[] = L"Download failed. Please check your i
 constexpr int kProgressWidth = 400;
 constexpr int kProgressHeight = 120;
 
-constexpr ControlSpec kStatusSpec = {L"STATIC", L"Connecting...", 0, 16, 14, 368, 20, 0};
-constexpr ControlSpec kBarSpec = {PROGRESS_CLASSW, L"", PBS_SMOOTH, 16, 44, 368, 20, 0};
-constexpr ControlSpec kCancelSpec = {L"BUTTON", L"Cancel", 0, 156, 76, 88, 28, IDCANCEL};
+constexpr ChildControl kStatusSpec = {L"STATIC", L"Connecting...", 0, 16, 14, 368, 20, 0};
+constexpr ChildControl kBarSpec = {PROGRESS_CLASSW, L"", PBS_SMOOTH, 16, 44, 368, 20, 0};
+constexpr ChildControl kCancelSpec = {L"BUTTON", L"Cancel", 0, 156, 76, 88, 28, IDCANCEL};
 
 std::wstring PromptText(const UpdateInfo& offer) {
     std::wstring text = L"A new version is available: " + offer.version + L"\n\n";
@@ -39,7 +38,8 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 HWND CreateProgressWindow(HWND owner, DownloadJob& job) {
     HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_DLGMODALFRAME, L"#32770", L"Downloading Update...",
                                   WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU, 0, 0, kProgressWidth,
-                                  kProgressHeight, owner, nullptr, app.moduleInstance, nullptr);
+                                  kProgressHeight, owner, nullptr,
+                                  reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner, GWLP_HINSTANCE)), nullptr);
     if (!window) return nullptr;
     SetWindowLongPtrW(window, DWLP_DLGPROC, reinterpret_cast<LONG_PTR>(ProgressDialogProc));
     RECT ownerRect{};
@@ -145,7 +145,7 @@ void ShowUpdatePrompt(HWND owner) {
         request.lpVerb = L"runas";
         request.lpFile = job.path;
         request.nShow = SW_SHOWNORMAL;
-        if (!LaunchInstaller(request)) {
+        if (!launchInstaller(request)) {
             // Elevation declined, or a file that will not start: nothing was installed, so the
             // version is not acknowledged and the program stays; the offer comes again next start.
             MessageBoxW(owner, L"The installer could not be started.", L"Update Failed", MB_ICONERROR);

@@ -3,10 +3,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
-// Posted by the update check to the main window; the offer is in PendingUpdate.
-constexpr UINT WM_UPDATE_AVAILABLE = WM_APP + 100;
+#include "ui/Messages.h"
 
 void ShowUpdatePrompt(HWND owner);
 
-// Starts the downloaded installer; its own file so a test build can watch the request.
-BOOL LaunchInstaller(SHELLEXECUTEINFOW& request);
+// Starts the downloaded installer; replaceable so a test build can watch the request.
+extern BOOL (*launchInstaller)(SHELLEXECUTEINFOW& request);

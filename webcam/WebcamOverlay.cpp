@@ -1,8 +1,8 @@
 #include "webcam/WebcamOverlay.h"
 
-#include "app/WindowClass.h"
 #include "common/Result.h"
 #include "common/WinHandles.h"
+#include "ui/WindowClass.h"
 
 namespace {
 

@@ -1,9 +1,10 @@
-#include "ButtonImage.h"
+#include "app/images/ButtonImage.h"
 
-#include "IconFit.h"
-#include "../AppState.h"
+#include "app/AppState.h"
+#include "app/images/IconFit.h"
 #include "common/ComRef.h"
 #include "common/WinHandles.h"
+#include "ui/DarkTheme.h"
 
 #include <objidl.h>
 #include <gdiplus.h>
@@ -13,7 +14,8 @@
 
 namespace {
 
-constexpr Gdiplus::ARGB kTileColour = 0xFF2D2D30;
+constexpr Gdiplus::ARGB kTileColour = 0xFF000000u | GetRValue(kDarkBackground) << 16 | GetGValue(kDarkBackground) << 8 |
+                                      GetBValue(kDarkBackground);
 constexpr int kCornerBox = 20;  // corner arcs of radius 10
 constexpr int kRegionSize = 49;
 constexpr int kRegionCorner = 10;

@@ -1,4 +1,4 @@
-#include "recording/AudioDeviceList.h"
+#include "recording/audio/AudioDeviceList.h"
 
 #include "common/ComRef.h"
 

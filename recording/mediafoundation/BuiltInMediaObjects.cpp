@@ -1,4 +1,4 @@
-#include "OwnMediaObjects.h"
+#include "BuiltInMediaObjects.h"
 
 #include "common/ComRef.h"
 
@@ -107,7 +107,7 @@ private:
     std::vector<Attribute> items_;
 };
 
-class OwnMediaType final : public AttributesOf<IMFMediaType> {
+class BuiltInMediaType final : public AttributesOf<IMFMediaType> {
 public:
     STDMETHODIMP GetMajorType(GUID* major) override { return GetGUID(MF_MT_MAJOR_TYPE, major); }
     STDMETHODIMP IsCompressedFormat(BOOL*) override { return E_NOTIMPL; }
@@ -116,9 +116,9 @@ public:
     STDMETHODIMP FreeRepresentation(GUID, LPVOID) override { return E_NOTIMPL; }
 };
 
-class OwnMemoryBuffer final : public CountedObject<IMFMediaBuffer> {
+class BuiltInMemoryBuffer final : public CountedObject<IMFMediaBuffer> {
 public:
-    OwnMemoryBuffer(std::unique_ptr<BYTE[]> bytes, DWORD maxLength) : bytes_(std::move(bytes)), maxLength_(maxLength) {}
+    BuiltInMemoryBuffer(std::unique_ptr<BYTE[]> bytes, DWORD maxLength) : bytes_(std::move(bytes)), maxLength_(maxLength) {}
 
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
         return QuerySingleInterface<IMFMediaBuffer>(this, iid, object);
@@ -149,7 +149,7 @@ public:
     }
 
 private:
-    ~OwnMemoryBuffer() = default;
+    ~BuiltInMemoryBuffer() = default;
 
     std::unique_ptr<BYTE[]> bytes_;
     DWORD maxLength_;
@@ -157,7 +157,7 @@ private:
 };
 
 // One buffer at most: the grabber puts each frame into a single buffer.
-class OwnSample final : public AttributesOf<IMFSample> {
+class BuiltInSample final : public AttributesOf<IMFSample> {
 public:
     STDMETHODIMP GetSampleTime(LONGLONG* time) override {
         if (!time) return E_POINTER;
@@ -227,12 +227,12 @@ HRESULT Hand(Object* created, Interface** out) {
 
 }  // namespace
 
-HRESULT CreateOwnMediaType(IMFMediaType** type) { return Hand(new (std::nothrow) OwnMediaType(), type); }
+HRESULT CreateBuiltInMediaType(IMFMediaType** type) { return Hand(new (std::nothrow) BuiltInMediaType(), type); }
 
-HRESULT CreateOwnSample(IMFSample** sample) { return Hand(new (std::nothrow) OwnSample(), sample); }
+HRESULT CreateBuiltInSample(IMFSample** sample) { return Hand(new (std::nothrow) BuiltInSample(), sample); }
 
-HRESULT CreateOwnMemoryBuffer(DWORD maxLength, IMFMediaBuffer** buffer) {
+HRESULT CreateBuiltInMemoryBuffer(DWORD maxLength, IMFMediaBuffer** buffer) {
     std::unique_ptr<BYTE[]> bytes(new (std::nothrow) BYTE[maxLength ? maxLength : 1]);
-    if (!bytes) return Hand<OwnMemoryBuffer>(nullptr, buffer);
-    return Hand(new (std::nothrow) OwnMemoryBuffer(std::move(bytes), maxLength), buffer);
+    if (!bytes) return Hand<BuiltInMemoryBuffer>(nullptr, buffer);
+    return Hand(new (std::nothrow) BuiltInMemoryBuffer(std::move(bytes), maxLength), buffer);
 }

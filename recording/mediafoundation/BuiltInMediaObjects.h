@@ -3,8 +3,8 @@
 // Foundation. They do what the recorder and the built-in writer ask of them (typed
 // attributes, one buffer per sample, sample time and duration) and answer E_NOTIMPL to the rest.
 #include <windows.h>
-#include "MediaFoundation.h"
+#include "recording/mediafoundation/MediaFoundation.h"
 
-HRESULT CreateOwnMediaType(IMFMediaType** type);
-HRESULT CreateOwnMemoryBuffer(DWORD maxLength, IMFMediaBuffer** buffer);
-HRESULT CreateOwnSample(IMFSample** sample);
+HRESULT CreateBuiltInMediaType(IMFMediaType** type);
+HRESULT CreateBuiltInMemoryBuffer(DWORD maxLength, IMFMediaBuffer** buffer);
+HRESULT CreateBuiltInSample(IMFSample** sample);

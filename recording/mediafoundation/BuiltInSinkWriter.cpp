@@ -1,10 +1,9 @@
-#include "BuiltInSinkWriter.h"
-#include "RecordingFailure.h"
-#include "RecordingFormat.h"
+#include "recording/mediafoundation/BuiltInSinkWriter.h"
 
 #include "common/ComRef.h"
 #include "common/Result.h"
-#include "writer/VideoFileWriter.h"
+#include "common/WinHandles.h"
+#include "recording/writer/VideoFileWriter.h"
 
 
 #include <atomic>
@@ -18,6 +17,7 @@ struct StreamFormat {
     UINT32 width = 0;
     UINT32 height = 0;
     UINT32 bitrate = 0;
+    int64_t frameDuration100ns = 0;
 };
 
 HRESULT ReadFrameSize(IMFMediaType* type, StreamFormat& format) {
@@ -62,8 +62,13 @@ public:
         if (streamAdded_ || writing_) return MF_E_INVALIDREQUEST;  // one video stream only
         ZV_RETURN_IF_FAILED(CheckSubtype(type, MFVideoFormat_H264));
         ZV_RETURN_IF_FAILED(ReadFrameSize(type, output_));
-        if (FAILED(type->GetUINT32(MF_MT_AVG_BITRATE, &output_.bitrate)) || output_.bitrate == 0)
-            output_.bitrate = kTargetBitrate;
+        // Rate and bitrate come from the caller, as the platform's writer takes them.
+        UINT64 rate = 0;
+        ZV_RETURN_IF_FAILED(type->GetUINT64(MF_MT_FRAME_RATE, &rate));
+        const UINT64 perSecond = rate >> 32, per = rate & 0xFFFFFFFFu;
+        ZV_RETURN_IF_FAILED(type->GetUINT32(MF_MT_AVG_BITRATE, &output_.bitrate));
+        if (perSecond == 0 || per == 0 || output_.bitrate == 0) return MF_E_INVALIDMEDIATYPE;
+        output_.frameDuration100ns = static_cast<int64_t>(10'000'000 * per / perSecond);
         streamAdded_ = true;
         *index = 0;
         return S_OK;
@@ -85,7 +90,7 @@ public:
         config.width = static_cast<int>(output_.width);
         config.height = static_cast<int>(output_.height);
         config.bitrate = output_.bitrate;
-        config.frameDuration100ns = kFrameDuration100ns;
+        config.frameDuration100ns = output_.frameDuration100ns;
         if (!file_.open(std::filesystem::path(path_), config)) return MF_E_INVALIDMEDIATYPE;
         writing_ = true;
         return S_OK;
@@ -140,9 +145,9 @@ HRESULT CreateBuiltInSinkWriter(const wchar_t* path, IMFSinkWriter** writer) {
     if (!path || !writer) return E_POINTER;
     *writer = nullptr;
     // Like the platform's writer, creating it creates the file: a missing folder fails here.
-    HANDLE probe = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (probe == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
-    CloseHandle(probe);
+    UniqueFile probe(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!probe) return HRESULT_FROM_WIN32(GetLastError());
+    probe.reset();
     auto* created = new (std::nothrow) BuiltInSinkWriter(path);
     if (!created) return E_OUTOFMEMORY;
     *writer = created;

@@ -1,6 +1,6 @@
-#include "MediaFoundationApi.h"
+#include "recording/mediafoundation/MediaFoundationApi.h"
 
-#include "OwnMediaObjects.h"
+#include "BuiltInMediaObjects.h"
 
 namespace {
 
@@ -35,15 +35,15 @@ const MediaFoundationApi& MediaFoundation() {
 
 HRESULT NewMediaType(IMFMediaType** type) {
     const MediaFoundationApi& mf = MediaFoundation();
-    return mf.present() ? mf.createMediaType(type) : CreateOwnMediaType(type);
+    return mf.present() ? mf.createMediaType(type) : CreateBuiltInMediaType(type);
 }
 
 HRESULT NewMemoryBuffer(DWORD maxLength, IMFMediaBuffer** buffer) {
     const MediaFoundationApi& mf = MediaFoundation();
-    return mf.present() ? mf.createMemoryBuffer(maxLength, buffer) : CreateOwnMemoryBuffer(maxLength, buffer);
+    return mf.present() ? mf.createMemoryBuffer(maxLength, buffer) : CreateBuiltInMemoryBuffer(maxLength, buffer);
 }
 
 HRESULT NewSample(IMFSample** sample) {
     const MediaFoundationApi& mf = MediaFoundation();
-    return mf.present() ? mf.createSample(sample) : CreateOwnSample(sample);
+    return mf.present() ? mf.createSample(sample) : CreateBuiltInSample(sample);
 }

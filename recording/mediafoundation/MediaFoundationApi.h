@@ -1,9 +1,9 @@
 #pragma once
 // Media Foundation reached at run time, so the program starts on editions of Windows that
 // ship without it. Where it is missing, media types, samples and buffers are the program's
-// own (OwnMediaObjects) and recording goes through the built-in writer.
+// own (BuiltInMediaObjects) and recording goes through the built-in writer.
 #include <windows.h>
-#include "MediaFoundation.h"
+#include "recording/mediafoundation/MediaFoundation.h"
 
 struct MediaFoundationApi {
     decltype(&MFStartup) startup = nullptr;

@@ -1,7 +1,7 @@
-#include "SinkWriterFactory.h"
+#include "recording/mediafoundation/SinkWriterFactory.h"
 
-#include "BuiltInSinkWriter.h"
-#include "MediaFoundationApi.h"
+#include "recording/mediafoundation/BuiltInSinkWriter.h"
+#include "recording/mediafoundation/MediaFoundationApi.h"
 
 HRESULT CreatePlatformSinkWriter(const wchar_t* path, IMFSinkWriter** writer) {
     const MediaFoundationApi& mf = MediaFoundation();
@@ -9,7 +9,4 @@ HRESULT CreatePlatformSinkWriter(const wchar_t* path, IMFSinkWriter** writer) {
     return mf.createSinkWriterFromURL(path, nullptr, nullptr, writer);
 }
 
-SinkWriterFactories& ActiveSinkWriterFactories() {
-    static SinkWriterFactories factories{CreatePlatformSinkWriter, CreateBuiltInSinkWriter};
-    return factories;
-}
+SinkWriterFactories sinkWriterFactories{CreatePlatformSinkWriter, CreateBuiltInSinkWriter};

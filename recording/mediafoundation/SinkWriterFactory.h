@@ -1,8 +1,8 @@
 #pragma once
 // Where sink writers come from. The platform's writer is tried first; the program's own
-// writer takes over where the platform has no H.264 MP4 writer. Tests swap these out.
+// writer takes over where the platform has no H.264 MP4 writer.
 #include <windows.h>
-#include "MediaFoundation.h"
+#include "recording/mediafoundation/MediaFoundation.h"
 
 using CreateSinkWriterFn = HRESULT (*)(const wchar_t* path, IMFSinkWriter** writer);
 
@@ -11,5 +11,6 @@ struct SinkWriterFactories {
     CreateSinkWriterFn builtIn;  // may be null
 };
 
-SinkWriterFactories& ActiveSinkWriterFactories();
+// The factories in use; tests put their fakes here (and the real ones back).
+extern SinkWriterFactories sinkWriterFactories;
 HRESULT CreatePlatformSinkWriter(const wchar_t* path, IMFSinkWriter** writer);

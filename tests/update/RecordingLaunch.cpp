@@ -4,7 +4,9 @@
 
 #include <cstdio>
 
-BOOL LaunchInstaller(SHELLEXECUTEINFOW& request) {
+namespace {
+
+BOOL RecordAndLaunch(SHELLEXECUTEINFOW& request) {
     wchar_t record[MAX_PATH] = {};
     GetTempPathW(MAX_PATH - 20, record);
     wcscat_s(record, L"zv-launch.txt");
@@ -19,3 +21,8 @@ BOOL LaunchInstaller(SHELLEXECUTEINFOW& request) {
     }
     return ShellExecuteExW(&request);
 }
+
+// In place before wWinMain: the pointer itself is constant-initialised.
+[[maybe_unused]] const bool recordingLaunchInstalled = (launchInstaller = RecordAndLaunch, true);
+
+}  // namespace

@@ -3,7 +3,7 @@
 // it, can be told to fail a step or to take its time, and counts its references so tests
 // can prove every path lets go of it.
 #include "common/ComRef.h"
-#include "recording/MediaFoundation.h"
+#include "recording/mediafoundation/MediaFoundation.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,13 +1,13 @@
 // One quit request shared by the main loop and the nested loops of the secondary windows:
 // the program ends however it is asked to, a running recording is finalized and the tray
 // icon goes. (That closing a secondary window ends only its own loop, the dialogs journey shows.)
-#include "FakeSinkWriter.h"
 #include "app/AppState.h"
 #include "app/MainWindow.h"
-#include "app/MessageLoop.h"
+#include "FakeSinkWriter.h"
+#include "recording/mediafoundation/SinkWriterFactory.h"
 #include "recording/Recorder.h"
-#include "recording/SinkWriterFactory.h"
 #include "resources/resource.h"
+#include "ui/MessageLoop.h"
 
 #include <gtest/gtest.h>
 
@@ -41,9 +41,9 @@ protected:
     }
 
     void SetUp() override {
-        saved_ = ActiveSinkWriterFactories();
+        saved_ = sinkWriterFactories;
         script = &script_;
-        ActiveSinkWriterFactories() = {CreateScriptedFake, nullptr};
+        sinkWriterFactories = {CreateScriptedFake, nullptr};
         app = AppState{};
         app.moduleInstance = GetModuleHandleW(nullptr);
         app.recorder = new Recorder();
@@ -56,7 +56,7 @@ protected:
         CloseMainWindowAfterQuit();
         // Serve the quit the window's destruction asked for, so the next test starts afresh.
         if (AppQuitRequested()) RunMainLoop(nullptr);
-        ActiveSinkWriterFactories() = saved_;
+        sinkWriterFactories = saved_;
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {}
     }

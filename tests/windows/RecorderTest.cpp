@@ -3,8 +3,8 @@
 // never finalized while a grab is still writing, nothing touches it afterwards); and a writer
 // that fails ends the recording with exactly one report.
 #include "FakeSinkWriter.h"
+#include "recording/mediafoundation/SinkWriterFactory.h"
 #include "recording/Recorder.h"
-#include "recording/SinkWriterFactory.h"
 
 #include <gtest/gtest.h>
 
@@ -27,11 +27,11 @@ HRESULT CreateBuiltInFake(const wchar_t*, IMFSinkWriter** writer) { return Creat
 class RecorderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        saved_ = ActiveSinkWriterFactories();
+        saved_ = sinkWriterFactories;
         use(script_, builtIn_);
-        ActiveSinkWriterFactories() = {CreatePlatformFake, CreateBuiltInFake};
+        sinkWriterFactories = {CreatePlatformFake, CreateBuiltInFake};
     }
-    void TearDown() override { ActiveSinkWriterFactories() = saved_; }
+    void TearDown() override { sinkWriterFactories = saved_; }
     void use(FakeSinkWriterScript& platform, FakeSinkWriterScript& builtIn, HRESULT createResult = S_OK) {
         platformScript = &platform;
         builtInScript = &builtIn;
