@@ -113,7 +113,7 @@ TEST(Mp4Muxer, IndexReachesPastFourGigabytes) {
     using namespace zv::mp4;
     const uint8_t far[8] = {0, 0, 0, 1, 0x40, 0, 0, 0};  // 5 GiB, big-endian
     const std::vector<uint8_t> moov = buildFinalMoov(Mp4VideoTrack{64, 48, {0x67, 0x42, 0, 10}, {0x68}, 0, 333'333},
-                                                     Mp4SampleTable{{{100, 3000, true}}, {{5ull << 30, 0, 1}}});
+                                                     Mp4SampleTable{{{100, 3000, true}}, {{5ull << 30, 1}}});
     const auto co64 = std::search(moov.begin(), moov.end(), "co64", "co64" + 4);
     ASSERT_LE(co64 - moov.begin() + 20, moov.end() - moov.begin()) << "32-bit chunk offsets cannot reach past 4 GiB";
     EXPECT_EQ(std::memcmp(&*co64 + 12, far, 8), 0);  // after version/flags and entry count
