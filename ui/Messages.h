@@ -5,8 +5,6 @@
 
 // Main window: mouse messages of the notification-area icon (lParam).
 constexpr UINT WM_TRAYICON = WM_USER + 1;
-// Update progress window: the installer download ended (wParam: it succeeded).
-constexpr UINT WM_DOWNLOAD_DONE = WM_USER + 1;
 // Main window: the start-up update check found an offer (in PendingUpdate).
 constexpr UINT WM_UPDATE_AVAILABLE = WM_APP + 100;
 // Main window: the capture worker ended a recording by itself (the writer failed).
