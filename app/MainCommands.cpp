@@ -158,7 +158,8 @@ void StopAndReport(HWND window) {
     const HRESULT failure = app.recorder->stop();
     app.durationStartTick = 0;
     if (FAILED(failure))
-        ShowRecordingFailure(window, FailureMoment::Recording, app.recorder->outputPath, failure);
+        ShowRecordingFailure(window, FailureMoment::Recording, app.recorder->outputPath, failure,
+                             SUCCEEDED(app.recorder->finalizeResult));
 }
 
 bool DispatchMainCommand(HWND mainWindow, WORD id) {
