@@ -6,7 +6,7 @@ constexpr wchar_t kUserAgent[] = L"Zentrovia-Updater/1.0";
 constexpr int kResolveTimeoutMs = 10000;
 constexpr int kConnectTimeoutMs = 10000;
 constexpr int kSendTimeoutMs = 10000;
-constexpr int kReceiveTimeoutMs = 20000;
+constexpr int kReceiveTimeoutMs = 30000;
 }  // namespace
 
 bool SplitUrl(const wchar_t* url, UrlParts& parts) {

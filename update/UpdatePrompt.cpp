@@ -67,36 +67,6 @@ HWND CreateProgressWindow(HWND owner, DownloadJob& job) {
     return window;
 }
 
-enum class WaitEnd { Finished, Cancelled, Quitting };
-
-// Waits on the download thread itself, so no other loop can take its ending, and dispatches
-// everything meanwhile. Ends when the thread has ended, when the progress window is gone
-// (Cancel) or when the program is quitting; the quit is passed on.
-WaitEnd WaitForDownload(HWND progress, HANDLE thread) {
-    for (;;) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
-                PostQuitMessage(static_cast<int>(msg.wParam));
-                return WaitEnd::Quitting;
-            }
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        if (!IsWindow(progress)) return WaitEnd::Cancelled;
-        const DWORD woke = MsgWaitForMultipleObjectsEx(1, &thread, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (woke == WAIT_OBJECT_0) break;
-        if (woke == WAIT_FAILED) return WaitEnd::Cancelled;
-    }
-    // A click on Cancel that arrived with the end still counts.
-    MSG msg;
-    while (IsWindow(progress) && PeekMessageW(&msg, progress, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-    return IsWindow(progress) ? WaitEnd::Finished : WaitEnd::Cancelled;
-}
-
 // Waits, bounded, for the thread, handling the sent messages of its progress updates; true when
 // it ended. One still held by a stalled server is left to end on its own with its share of the job.
 bool JoinDownload(HANDLE thread) {
@@ -136,8 +106,19 @@ bool RunDownload(HWND owner, const std::shared_ptr<DownloadJob>& job) {
         wcscpy_s(job->errorText, L"Cannot start the download.");
         return true;
     }
-    if (WaitForDownload(progress.get(), thread.get()) == WaitEnd::Finished) return true;
-    if (!IsWindow(progress.get())) progress.release();  // Cancel destroyed it
+    // Waits on the thread itself, so no other loop can take its ending.
+    if (RunNestedLoop(progress.get(), thread.get()) == LoopEnd::Signalled) {
+        // A click on Cancel that arrived with the end still counts.
+        MSG msg;
+        while (IsWindow(progress.get()) && PeekMessageW(&msg, progress.get(), 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (!IsWindow(progress.get())) progress.release();
+        return true;
+    }
+    // Cancel (the window is gone), the owner's destruction or the program's end.
+    if (!IsWindow(progress.get())) progress.release();
     CancelDownload(*job);
     progress.reset();
     return JoinDownload(thread.get());

@@ -46,7 +46,7 @@ class Server:
         _openssl("x509", "-req", "-in", "host.csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial",
                  "-days", "2", "-extfile", "ext", "-out", "host.crt", cwd=folder)
         shutil.copy(folder / "ca.crt", CA_IN_STORE)
-        subprocess.run(["update-ca-certificates"], check=True, capture_output=True, timeout=60)
+        subprocess.run(["update-ca-certificates"], check=True, capture_output=True, timeout=300)
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(folder / "host.crt", folder / "host.key")
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", PORT), _handler(self))
@@ -64,7 +64,7 @@ class Server:
         # update-ca-certificates leaves the links to a removed certificate behind: ours go too.
         for link in [p for p in Path("/etc/ssl/certs").iterdir() if p.resolve() == CA_IN_STORE] + [CA_IN_STORE]:
             link.unlink(missing_ok=True)
-        subprocess.run(["update-ca-certificates"], capture_output=True, timeout=60)
+        subprocess.run(["update-ca-certificates"], capture_output=True, timeout=300)
 
 
 def _handler(server: Server):
