@@ -93,11 +93,11 @@ void OnRegion(HWND window) {
     RefreshRecordingUi(window);
 }
 
-void OnWebcam(HWND) {
+void OnWebcam(HWND window) {
     WebcamOverlay& overlay = WebcamOverlay::instance();
     app.webcamOn = !app.webcamOn;
     if (app.webcamOn)
-        app.webcamOn = overlay.open(app.webcamCornerChoice);
+        app.webcamOn = overlay.open(app.webcamCornerChoice, window);
     else
         overlay.close();
     if (app.webcamButton)

@@ -9,3 +9,5 @@ constexpr UINT WM_TRAYICON = WM_USER + 1;
 constexpr UINT WM_UPDATE_AVAILABLE = WM_APP + 100;
 // Main window: the capture worker ended a recording by itself (the writer failed).
 constexpr UINT WM_RECORDING_ENDED = WM_APP + 101;
+// Main window: the user closed the webcam overlay itself (Alt+F4): the webcam is to be switched off.
+constexpr UINT WM_WEBCAM_CLOSED = WM_APP + 102;
