@@ -61,10 +61,12 @@ def check_install_and_uninstall(t, setup: Path):
     app.hwnd, app.pid = win["hwnd"], int(win["pid"])
     pictures = zv.env().pictures_dir / "Zentrovia"
     pictures.mkdir(parents=True, exist_ok=True)
-    explorer = zv.start_app(drive_c() / "windows" / "explorer.exe", ("/n,C:\\users\\" + pictures.parts[-3] + "\\Pictures\\Zentrovia",))
+    user = pictures.parts[-3]
+    explorer = zv.start_app(drive_c() / "windows" / "explorer.exe", (f"C:\\users\\{user}\\Pictures\\Zentrovia",))
     t.at_cleanup(lambda: zv.stop_app(explorer))
     folder_window = zv.find_window(title="Zentrovia", timeout_ms=20000)
     t.require(folder_window["class"] != "ZENTROVIA", "an Explorer window titled Zentrovia", folder_window)
+    explorer.hwnd = folder_window["hwnd"]
     t.require_equal(wine(setup, "/S").returncode, 0, "installing over the running program")
     t.check_equal((zv.wait_exit(app, 30), exe.is_file()), (0, True), "the running program was closed, then replaced")
     t.check_equal(zv.run_driver("state", "--hwnd", folder_window["hwnd"])[0]["exists"], "1",
@@ -110,7 +112,7 @@ def check_update_path(t, server, setup100: Path, setup101: Path):
     t.check_equal(zv.wait_exit(j.app, 60), 0, "1.0.0 ends with 0 once the installer is downloaded")
     asked = server.served.count(LATEST)
     texts = press_through_setup(t)
-    t.check(CUSTOM in texts, "the update offers the folder 1.0.0 was installed in", texts)
+    t.check(CUSTOM + "\\" in texts, "the update offers the folder 1.0.0 was installed in", texts)
     t.check(not any("Run" in text for text in texts), "the finish page offers no start as administrator", texts)
     kept = sorted(set(recordings.glob("*.mp4")) - before)
     t.require(len(kept) == 1, "the recording of 1.0.0 was kept")
