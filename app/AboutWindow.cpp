@@ -49,9 +49,6 @@ LRESULT CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
         SetTextColor(reinterpret_cast<HDC>(wParam), kText);
         return reinterpret_cast<LRESULT>(aboutBrush);
-    case WM_DESTROY:
-        PostQuitMessage(0);  // ends the opener's nested loop
-        return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -97,6 +94,6 @@ void OpenAboutWindow(HWND mainWindow) {
     if (!window) return;  // no window would ever end the loop
     CentreOnMainWindow(window, mainWindow);
     AddLines(window);
-    RunNestedLoop();
+    RunNestedLoop(window);
     aboutBrush = nullptr;
 }

@@ -87,6 +87,9 @@ BOOL InitInstance(HINSTANCE instance, int showCommand) {
 }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    // Whatever is loaded at run time, by us or by a system DLL on our behalf, comes from the
+    // system folder, never from the program's own folder.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     // Held for the whole life of the process.
     UniqueKernelHandle mutex(CreateMutexW(nullptr, TRUE, kMutexName));
     if (GetLastError() == ERROR_ALREADY_EXISTS) {

@@ -93,11 +93,11 @@ void OnRegion(HWND window) {
     RefreshRecordingUi(window);
 }
 
-void OnWebcam(HWND) {
+void OnWebcam(HWND window) {
     WebcamOverlay& overlay = WebcamOverlay::instance();
     app.webcamOn = !app.webcamOn;
     if (app.webcamOn)
-        app.webcamOn = overlay.open(app.webcamCornerChoice);
+        app.webcamOn = overlay.open(app.webcamCornerChoice, window);
     else
         overlay.close();
     if (app.webcamButton)
@@ -158,7 +158,8 @@ void StopAndReport(HWND window) {
     const HRESULT failure = app.recorder->stop();
     app.durationStartTick = 0;
     if (FAILED(failure))
-        ShowRecordingFailure(window, FailureMoment::Recording, app.recorder->outputPath, failure);
+        ShowRecordingFailure(window, FailureMoment::Recording, app.recorder->outputPath, failure,
+                             SUCCEEDED(app.recorder->finalizeResult));
 }
 
 bool DispatchMainCommand(HWND mainWindow, WORD id) {

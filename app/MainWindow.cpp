@@ -214,6 +214,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         StopAndReport(window);
         RefreshRecordingUi(window);
         return 0;
+    case WM_WEBCAM_CLOSED:
+        if (app.webcamOn) DispatchMainCommand(window, IDC_WEBCAM);
+        return 0;
     case WM_UPDATE_AVAILABLE:
         ShowUpdatePrompt(window);
         return 0;

@@ -55,13 +55,16 @@ std::wstring Reason(FailureMoment moment, HRESULT failure) {
 
 }  // namespace
 
-std::wstring RecordingFailureText(FailureMoment moment, const std::wstring& target, HRESULT failure) {
+std::wstring RecordingFailureText(FailureMoment moment, const std::wstring& target, HRESULT failure, bool finished) {
     if (moment == FailureMoment::Starting)
         return L"Recording could not start:\n" + target + L"\n\n" + Reason(moment, failure);
     return L"Recording stopped:\n" + target + L"\n\n" + Reason(moment, failure) +
-           L"\nWhat was recorded until then is in the file.";
+           (finished ? L"\nWhat was recorded until then is in the file."
+                     : L"\nThe file could not be finished, so it may not play.");
 }
 
-void ShowRecordingFailure(HWND owner, FailureMoment moment, const std::wstring& target, HRESULT failure) {
-    MessageBoxW(owner, RecordingFailureText(moment, target, failure).c_str(), L"Zentrovia", MB_OK | MB_ICONWARNING);
+void ShowRecordingFailure(HWND owner, FailureMoment moment, const std::wstring& target, HRESULT failure,
+                          bool finished) {
+    MessageBoxW(owner, RecordingFailureText(moment, target, failure, finished).c_str(), L"Zentrovia",
+                MB_OK | MB_ICONWARNING);
 }

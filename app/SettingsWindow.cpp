@@ -121,7 +121,6 @@ LRESULT CALLBACK SettingsProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         return 0;
     case WM_DESTROY:
         current = OpenSettings{};
-        PostQuitMessage(0);  // ends the opener's nested loop
         return 0;
     case WM_ERASEBKGND: {
         RECT client;
@@ -175,7 +174,7 @@ void OpenSettingsWindow(HWND mainWindow) {
     CentreOnMainWindow(window, mainWindow);
     ShowWindow(window, SW_SHOW);
     // A program-wide quit has destroyed the window with its owner; there is nothing to apply to.
-    if (!RunNestedLoop() || !state.applied) return;
+    if (RunNestedLoop(window) != LoopEnd::WindowGone || AppQuitRequested() || !state.applied) return;
     app.resolutionChoice = state.resolution;
     app.audioDeviceChoice = state.audioDevice;
     app.webcamCornerChoice = state.webcamCorner;

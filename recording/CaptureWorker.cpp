@@ -78,8 +78,9 @@ HRESULT Recorder::stop() {
     }
     // After a failed write the writer still closes the file as well as the disk allows.
     const HRESULT finalized = writer ? writer->Finalize() : S_OK;
-    const HRESULT failure = writerFailure.load();
-    return FAILED(failure) ? failure : finalized;
+    finalizeResult = finalized;
+    const HRESULT failure = WriteFailureOnVolume(writerFailure.load(), outputPath);
+    return FAILED(failure) ? failure : WriteFailureOnVolume(finalized, outputPath);
 }
 
 void DiscardRecorder(Recorder* recorder) {

@@ -10,3 +10,9 @@ bool FreeSpaceBelow(const std::wstring& filePath, uint64_t bytes) {
     if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return false;
     return available.QuadPart < bytes;
 }
+
+HRESULT WriteFailureOnVolume(HRESULT failure, const std::wstring& filePath) {
+    if (failure != HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND) || !FreeSpaceBelow(filePath, kFreeSpaceToGoOn))
+        return failure;
+    return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+}

@@ -28,6 +28,8 @@ public:
     // Ends the recording and finalizes the file. The result is the first failure of this
     // recording (the writer's during it, else Finalize's); S_OK when nothing was recording.
     HRESULT stop();
+    // Finalize's result at the last stop: after a failed one the file may not play.
+    HRESULT finalizeResult = S_OK;
 
     std::atomic<int32_t> state{Ready};
     int32_t captureX = 0;

@@ -89,7 +89,6 @@ LRESULT HandleMessage(RegionSelector& selector, HWND window, UINT message, WPARA
     }
     case WM_DESTROY:
         selector.window = nullptr;
-        PostQuitMessage(0);  // ends the nested loop of run()
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -127,7 +126,7 @@ bool RegionSelector::run() {
     SetLayeredWindowAttributes(window, 0, kOpacity, LWA_ALPHA);
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
-    RunNestedLoop();
+    RunNestedLoop(window);
     // A program-wide quit ends the loop with the selector still up; it goes before its class does.
     if (window) DestroyWindow(window);
     UnregisterClassW(kClassName, module);

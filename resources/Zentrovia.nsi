@@ -13,15 +13,19 @@ RequestExecutionLevel admin
 !define NAME "Zentrovia"
 !define PUBLISHER "Zentrovia"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Zentrovia"
-; The running program's single-instance mutex and main window title (found ignoring case).
+; The running program's single-instance mutex and the class of its main window.
 !define INSTANCE_MUTEX "Zentrovia_SingleInstance_9F3A"
-!define MAIN_TITLE "Zentrovia"
+!define MAIN_CLASS "ZENTROVIA"
 !define CLOSE_BOUND_MS 15000
+!define ERROR_FILE_NOT_FOUND 2
+!define SYNCHRONIZE 0x100000
 
 Name "${NAME} ${VERSION}"
 Caption "${NAME} ${VERSION} Setup"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\${NAME}"
+; An update goes where the user put the program, not beside it.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey "ProductName" "${NAME}"
 VIAddVersionKey "ProductVersion" "${VERSION}"
@@ -32,7 +36,7 @@ VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
-!define MUI_FINISHPAGE_RUN "$INSTDIR\Zentrovia.exe"
+; No "Run" option: this installer runs elevated, and so would the program it started.
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
@@ -40,22 +44,38 @@ VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
-; Asks a running Zentrovia to close and waits, bounded, until its process has gone (the mutex
-; frees with it), so its files are never replaced while it still finalizes a recording.
+;<NL>; Asks a running Zentrovia to close and waits, bounded, until its process has ended, so its files
+; are never replaced while it still finalizes a recording. The program is its window class; only
+; a mutex that does not exist means that none runs (access denied means one does).
 !macro CLOSE_RUNNING un
 Function ${un}CloseRunning
   StrCpy $1 0
   ${Do}
-    System::Call 'kernel32::OpenMutexW(i 0x100000, i 0, w "${INSTANCE_MUTEX}") p.r2'
-    ${If} $2 P= 0
-      Return
-    ${EndIf}
-    System::Call 'kernel32::CloseHandle(p r2)'
-    FindWindow $0 "" "${MAIN_TITLE}"
+    FindWindow $0 "${MAIN_CLASS}" ""
     ${If} $0 <> 0
+      System::Call 'user32::GetWindowThreadProcessId(p r0, *i .r4)'
+      System::Call 'kernel32::OpenProcess(i ${SYNCHRONIZE}, i 0, i r4) p.r5'
       SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=2000
+      ${If} $5 P<> 0
+        IntOp $6 ${CLOSE_BOUND_MS} - $1
+        System::Call 'kernel32::WaitForSingleObject(p r5, i r6) i.r7'
+        System::Call 'kernel32::CloseHandle(p r5)'
+        ${IfThen} $7 <> 0 ${|} ${Break} ${|}
+      ${Else}
+        Sleep 250
+      ${EndIf}
+    ${Else}
+      System::Call 'kernel32::OpenMutexW(i ${SYNCHRONIZE}, i 0, w "${INSTANCE_MUTEX}") p.r2 ?e'
+      Pop $3
+      ${If} $2 P= 0
+      ${AndIf} $3 = ${ERROR_FILE_NOT_FOUND}
+        Return
+      ${EndIf}
+      ${If} $2 P<> 0
+        System::Call 'kernel32::CloseHandle(p r2)'
+      ${EndIf}
+      Sleep 250  ; a copy that is starting or ending has no window for a moment
     ${EndIf}
-    Sleep 250
     IntOp $1 $1 + 250
   ${LoopUntil} $1 >= ${CLOSE_BOUND_MS}
   MessageBox MB_ICONSTOP "${NAME} is still running. Close it and run the setup again." /SD IDOK

@@ -5,9 +5,9 @@
 
 // Main window: mouse messages of the notification-area icon (lParam).
 constexpr UINT WM_TRAYICON = WM_USER + 1;
-// Update progress window: the installer download ended (wParam: it succeeded).
-constexpr UINT WM_DOWNLOAD_DONE = WM_USER + 1;
 // Main window: the start-up update check found an offer (in PendingUpdate).
 constexpr UINT WM_UPDATE_AVAILABLE = WM_APP + 100;
 // Main window: the capture worker ended a recording by itself (the writer failed).
 constexpr UINT WM_RECORDING_ENDED = WM_APP + 101;
+// Main window: the user closed the webcam overlay itself (Alt+F4): the webcam is to be switched off.
+constexpr UINT WM_WEBCAM_CLOSED = WM_APP + 102;

@@ -84,6 +84,16 @@ std::wstring Utf8ToWide(const std::string& bytes) {
 }
 #endif
 
+std::wstring ShortenText(const std::wstring& text, size_t units, size_t lines) {
+    size_t end = 0, breaks = 0;
+    for (; end < text.size() && end < units; ++end) {
+        if (text[end] == L'\n' && ++breaks == lines) break;
+    }
+    if (end == text.size()) return text;
+    if (end > 0 && text[end - 1] >= 0xD800 && text[end - 1] < 0xDC00) --end;
+    return text.substr(0, end) + L"...";
+}
+
 namespace {
 
 // _wtoi's reading, saturating outside the 32-bit range.

@@ -1,6 +1,7 @@
 #include "update/UpdateCheck.h"
 
 #include "common/WinHandles.h"
+#include "update/Download.h"
 #include "update/HttpClient.h"
 #include "update/ReplyReader.h"
 #include "update/UpdatePrompt.h"
@@ -38,6 +39,7 @@ bool CheckForUpdate(UpdateInfo& info) {
 }
 
 DWORD WINAPI UpdateCheckThread(LPVOID mainWindow) {
+    RemoveLeftoverDownloads();
     UpdateInfo info;
     if (CheckForUpdate(info)) {
         PendingUpdate = info;

@@ -2,6 +2,7 @@
 
 #include "common/Result.h"
 #include "common/WinHandles.h"
+#include "ui/Messages.h"
 #include "ui/WindowClass.h"
 
 namespace {
@@ -28,6 +29,12 @@ LRESULT CALLBACK OverlayProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     }
     case WM_NCHITTEST:
         return HTCAPTION;  // the frame drags the overlay
+    case WM_CLOSE: {
+        // Closing the overlay is switching the webcam off, which its owner does; alone, it closes.
+        WebcamOverlay& overlay = WebcamOverlay::instance();
+        if (!overlay.owner || !PostMessageW(overlay.owner, WM_WEBCAM_CLOSED, 0, 0)) overlay.close();
+        return 0;
+    }
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -90,16 +97,21 @@ WebcamOverlay& WebcamOverlay::instance() {
     return overlay;
 }
 
-bool WebcamOverlay::open(int32_t corner) {
+bool WebcamOverlay::open(int32_t corner, HWND ownerWindow) {
     if (running) {
         placeInCorner(corner);
         return true;
     }
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);  // normally done already by the Recorder
+    owner = ownerWindow;
+    // Normally done already by the Recorder; counted either way, so close undoes it.
+    comInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     RegisterOverlayClass();
     window = CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kClassName, L"", WS_POPUP | WS_VISIBLE, 0, 0, kWidth,
                              kHeight, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-    if (!window) return false;
+    if (!window) {
+        close();
+        return false;
+    }
     if (FAILED(startPreview(*this))) {
         close();
         MessageBoxW(nullptr, kWarning, L"Webcam", MB_OK | MB_ICONWARNING);
@@ -140,6 +152,7 @@ void WebcamOverlay::close() {
     graph.reset();
     if (window) DestroyWindow(std::exchange(window, nullptr));
     running = false;
+    if (std::exchange(comInitialized, false)) CoUninitialize();
 }
 
 void CloseWebcamOverlay() { WebcamOverlay::instance().close(); }

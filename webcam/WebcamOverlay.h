@@ -10,7 +10,9 @@
 
 struct WebcamOverlay {
     HWND window = nullptr;
+    HWND owner = nullptr;  // told with WM_WEBCAM_CLOSED when the user closes the overlay
     bool running = false;
+    bool comInitialized = false;  // open's own CoInitializeEx, undone by close
     ComRef<IGraphBuilder> graph;
     ComRef<ICaptureGraphBuilder2> captureBuilder;
     ComRef<IBaseFilter> camera;
@@ -23,7 +25,7 @@ struct WebcamOverlay {
 
     static WebcamOverlay& instance();
     // Shows the preview in the corner (a WebcamCorner); false, after a warning, when no camera opens.
-    bool open(int32_t corner);
+    bool open(int32_t corner, HWND owner = nullptr);
     void placeInCorner(int32_t corner);
     // Safe when nothing is open, and more than once.
     void close();

@@ -11,8 +11,10 @@ void Resolve(HMODULE library, const char* name, Fn& target) {
 
 MediaFoundationApi Load() {
     MediaFoundationApi api;
-    HMODULE platform = LoadLibraryW(L"mfplat.dll");
-    HMODULE readWrite = LoadLibraryW(L"mfreadwrite.dll");
+    // From the system folder only: the program's own folder may be a Downloads folder with
+    // anything planted in it.
+    HMODULE platform = LoadLibraryExW(L"mfplat.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE readWrite = LoadLibraryExW(L"mfreadwrite.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     Resolve(platform, "MFStartup", api.startup);
     Resolve(platform, "MFShutdown", api.shutdown);
     Resolve(platform, "MFCreateMediaType", api.createMediaType);

@@ -1,6 +1,6 @@
 // The webcam overlay on real windows, with stand-ins for the camera's preview graph: where each
-// corner puts it, Apply in the settings window moving it, repeated close, and a graph that will
-// not run.
+// corner puts it, Apply in the settings window moving it, repeated close, COM left as found, and
+// a graph that will not run.
 #include "app/AppState.h"
 #include "app/MainCommands.h"
 #include "app/SettingsWindow.h"
@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <thread>
 #include <tuple>
 
 namespace {
@@ -97,6 +98,20 @@ TEST_F(Webcam, CloseIsSafeToRepeatAndLeavesNothing) {
     overlay.close();
     EXPECT_TRUE(!IsWindow(window) && !overlay.window && !overlay.running) << "closed";
     EXPECT_TRUE(overlay.open(2)) << "a fresh open after close";
+}
+
+TEST_F(Webcam, EachOpeningUndoesItsOwnComInitialisation) {
+    WebcamOverlay::startPreview = PreviewStarts;
+    std::thread([] {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        for (int corner = 0; corner < 3; ++corner) {
+            EXPECT_TRUE(WebcamOverlay::instance().open(corner));
+            WebcamOverlay::instance().close();
+        }
+        CoUninitialize();
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK) << "COM was left initialised";
+        CoUninitialize();
+    }).join();
 }
 
 TEST_F(Webcam, AGraphThatWillNotRunIsTornDownWithTheWarningAndTheToggleOff) {

@@ -1,5 +1,6 @@
-// The test build's installer start: records the request it was given, then makes it, unless a
-// "zv-decline" file beside the record stands for a user who declines the elevation.
+// The test build's installer start: records the request it was given and whether the file could
+// be opened for writing at that moment, then makes it, unless a "zv-decline" file beside the
+// record stands for a user who declines the elevation.
 #include "update/UpdatePrompt.h"
 
 #include <cstdio>
@@ -10,8 +11,11 @@ BOOL RecordAndLaunch(SHELLEXECUTEINFOW& request) {
     wchar_t record[MAX_PATH] = {};
     GetTempPathW(MAX_PATH - 20, record);
     wcscat_s(record, L"zv-launch.txt");
+    const DWORD anyShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE writer = CreateFileW(request.lpFile, GENERIC_WRITE, anyShare, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
     if (FILE* file = _wfopen(record, L"a")) {
-        fprintf(file, "verb=%ls file=%ls\n", request.lpVerb, request.lpFile);
+        fprintf(file, "verb=%ls file=%ls writable=%d\n", request.lpVerb, request.lpFile, writer != INVALID_HANDLE_VALUE);
         fclose(file);
     }
     wcscpy_s(wcsrchr(record, L'\\') + 1, 16, L"zv-decline");

@@ -46,6 +46,19 @@ TEST(ReplyReader, Utf8ToWide) {
     EXPECT_EQ(Utf8ToWide("a\xFF"), L"a\uFFFD");
 }
 
+TEST(ReplyReader, ShortenText) {
+    const struct { std::wstring text; size_t units, lines; std::wstring expected; } cases[] = {
+        {L"abc", 3, 1, L"abc"},
+        {L"abcd", 3, 5, L"abc..."},
+        {L"a\nb\nc", 10, 2, L"a\nb..."},
+        {L"a\nb\n", 10, 2, L"a\nb..."},
+        {L"a\nb", 10, 2, L"a\nb"},
+        {L"ab\xD83D\xDE00", 3, 5, L"ab..."},
+        {L"", 0, 0, L""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ShortenText(c.text, c.units, c.lines), c.expected) << c.text.size();
+}
+
 TEST(ReplyReader, Versions) {
     const struct { const wchar_t* candidate; std::vector<int> parsed; bool newer; } cases[] = {
         {L"1.0.1", {1, 0, 1}, true},

@@ -1,6 +1,7 @@
 """The tests' update server: HTTPS on localhost:PORT with a certificate authority made for
 the run, answering every path from a table of scripted replies (status, body, announced
-length or chunking, a stall, a cut mid-body)."""
+length or chunking, a stall or a hold until the test releases it, a cut mid-body, a body
+without end)."""
 import dataclasses
 import http.server
 import shutil
@@ -25,6 +26,8 @@ class Reply:
     stall_at: int | None = None    # stop after these bytes for `stall` seconds
     stall: float = 0
     cut_at: int | None = None      # reset the connection after these bytes
+    hold: threading.Event | None = None  # after the stall, wait until the test sets this
+    endless: bool = False          # after the body, zeros until the client goes
 
 
 def _openssl(*args, cwd):
@@ -43,7 +46,7 @@ class Server:
         _openssl("x509", "-req", "-in", "host.csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial",
                  "-days", "2", "-extfile", "ext", "-out", "host.crt", cwd=folder)
         shutil.copy(folder / "ca.crt", CA_IN_STORE)
-        subprocess.run(["update-ca-certificates"], check=True, capture_output=True, timeout=60)
+        subprocess.run(["update-ca-certificates"], check=True, capture_output=True, timeout=300)
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(folder / "host.crt", folder / "host.key")
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", PORT), _handler(self))
@@ -52,13 +55,16 @@ class Server:
         self.thread.start()
 
     def stop(self):
+        for reply in self.routes.values():
+            if reply.hold:
+                reply.hold.set()
         self.httpd.shutdown()
         self.httpd.server_close()
         self.thread.join(10)
         # update-ca-certificates leaves the links to a removed certificate behind: ours go too.
         for link in [p for p in Path("/etc/ssl/certs").iterdir() if p.resolve() == CA_IN_STORE] + [CA_IN_STORE]:
             link.unlink(missing_ok=True)
-        subprocess.run(["update-ca-certificates"], capture_output=True, timeout=60)
+        subprocess.run(["update-ca-certificates"], capture_output=True, timeout=300)
 
 
 def _handler(server: Server):
@@ -82,7 +88,14 @@ def _handler(server: Server):
             split = len(body) if reply.stall_at is None else reply.stall_at
             self.write(body[:split], chunked)
             time.sleep(reply.stall)
+            if reply.hold:
+                reply.hold.wait(240)
             self.write(body[split:], chunked)
+            try:
+                while reply.endless:
+                    self.write(bytes(65536), chunked)
+            except (OSError, ValueError):   # the client closed the connection
+                return
             if reply.cut_at is not None:  # linger 0: the close resets the connection
                 self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             elif chunked:

@@ -1,13 +1,16 @@
 // One quit request shared by the main loop and the nested loops of the secondary windows:
 // the program ends however it is asked to, a running recording is finalized and the tray
-// icon goes. (That closing a secondary window ends only its own loop, the dialogs journey shows.)
+// icon goes, and a quit passes outward through every loop once. (That closing a secondary
+// window ends only its own loop, the update journeys show.)
 #include "app/AppState.h"
+#include "app/MainCommands.h"
 #include "app/MainWindow.h"
 #include "FakeSinkWriter.h"
 #include "recording/mediafoundation/SinkWriterFactory.h"
 #include "recording/Recorder.h"
 #include "resources/resource.h"
 #include "ui/MessageLoop.h"
+#include "webcam/WebcamOverlay.h"
 
 #include <gtest/gtest.h>
 
@@ -72,13 +75,14 @@ protected:
 };
 
 TEST_F(QuitRequest, DestroyingTheMainWindowDuringANestedLoopEndsTheProgram) {
-    // The tray menu's "Exit" while a modal window runs its own loop.
+    // The tray menu's "Exit" while a modal window of the main window runs its own loop.
+    HWND modal = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 8, 8, app.mainWindow, nullptr, nullptr, nullptr);
     timerAction = [] { PostMessageW(app.mainWindow, WM_COMMAND, IDM_TRAY_EXIT, 0); };
     SetTimer(nullptr, kActionTimer, 50, RunTimerAction);
-    EXPECT_FALSE(RunNestedLoop()) << "the nested loop must hand the quit on";
+    EXPECT_EQ(RunNestedLoop(modal), LoopEnd::WindowGone) << "the modal window goes with its owner";
     EXPECT_TRUE(AppQuitRequested());
     expectRecordingClosed();
-    // The main loop sees the quit the nested loop passed on and ends at once.
+    // The main loop sees the quit left for it and ends at once.
     EXPECT_EQ(RunMainLoop(nullptr), 0);
 }
 
@@ -91,14 +95,40 @@ TEST_F(QuitRequest, QuitWithoutDestroyingTheMainWindowStillClosesTheRecording) {
     expectRecordingClosed();
 }
 
-TEST_F(QuitRequest, AStrayQuitDoesNotEndTheMainLoop) {
-    // A secondary window destroyed outside its loop posts a quit nobody waits for.
-    PostQuitMessage(0);
-    timerAction = [] { DestroyWindow(app.mainWindow); };
-    SetTimer(nullptr, kActionTimer, 100, RunTimerAction);
-    EXPECT_EQ(RunMainLoop(nullptr), 0);
-    EXPECT_FALSE(IsWindow(app.mainWindow));
-    expectRecordingClosed();
+TEST_F(QuitRequest, ClosingTheWebcamOverlayIsSwitchingTheWebcamOff) {
+    // Alt+F4 on the overlay: the main window hears of it and switches the webcam off.
+    WebcamOverlay::startPreview = [](WebcamOverlay&) { return S_OK; };
+    DispatchMainCommand(app.mainWindow, IDC_WEBCAM);
+    WebcamOverlay& overlay = WebcamOverlay::instance();
+    ASSERT_TRUE(app.webcamOn && overlay.running);
+    HWND window = overlay.window;
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    for (MSG msg; app.webcamOn && GetTickCount64() < deadline;)
+        PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE) ? void(DispatchMessageW(&msg)) : Sleep(10);
+    EXPECT_TRUE(!app.webcamOn && !overlay.running && !overlay.graph && !IsWindow(window)) << "still on";
+    EXPECT_EQ(reinterpret_cast<HBITMAP>(SendMessageW(app.webcamButton, BM_GETIMAGE, IMAGE_BITMAP, 0)),
+              app.gdi.bmpWebcamDimmed.get());
+    WebcamOverlay::startPreview = StartCameraPreview;
+}
+
+TEST_F(QuitRequest, AQuitEndsEveryNestedLoopOnTheWayOutAndReachesTheMainLoopOnce) {
+    // A quit arrives in a loop opened from another modal window's loop.
+    static HWND outer, inner;
+    outer = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 8, 8, nullptr, nullptr, nullptr, nullptr);
+    inner = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 8, 8, nullptr, nullptr, nullptr, nullptr);
+    timerAction = [] {
+        PostQuitMessage(3);
+        EXPECT_EQ(RunNestedLoop(inner), LoopEnd::Quitting);
+    };
+    SetTimer(nullptr, kActionTimer, 50, RunTimerAction);
+    EXPECT_EQ(RunNestedLoop(outer), LoopEnd::Quitting);
+    EXPECT_TRUE(AppQuitRequested() && IsWindow(outer) && IsWindow(inner)) << "a quit destroys no window itself";
+    EXPECT_EQ(RunMainLoop(nullptr), 3);
+    MSG msg;
+    EXPECT_FALSE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit was passed on once";
+    DestroyWindow(inner);
+    DestroyWindow(outer);
 }
 
 }  // namespace
