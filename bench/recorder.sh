@@ -75,7 +75,7 @@ for size in 1920x1080 2560x1440; do
     record_with_app || exit 1
     fps=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames:format=duration \
         -of default=nw=1 "$file" | awk -F= '/nb_read_frames/{f=$2} /duration/{d=$2} END{printf "%.1f", f / d}')
-    allows=$(awk -v m="$(value raw_mean "$out")" 'BEGIN{r = 1000 / m; printf "%.1f", r > 30 ? 30 : r}')
+    allows=$(awk -v m="$(value raw_mean "$out")" 'BEGIN{r = 1000 / m; printf "%.1f", (r > 30 ? 30 : r)}')
     printf '%-10s %16s %16s %9s %12s %12s %8s\n' "$size" "$(value raw_mean "$out") / $(value raw_p99 "$out")" \
         "$(value grab_mean "$out") / $(value grab_p99 "$out")" \
         "$(awk -v g="$(value grab_mean "$out")" -v r="$(value raw_mean "$out")" 'BEGIN{printf "%.2f", g / r}')" \
