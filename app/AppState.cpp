@@ -1,6 +1,12 @@
 #include "app/AppState.h"
 
+#include "recording/ScreenPixels.h"
+
 
 AppState app;
 
-CaptureRegion FullScreenRegion() { return {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}; }
+// Physical pixels, whatever size Windows shows this DPI-unaware window thread.
+CaptureRegion FullScreenRegion() {
+    const ScreenSize screen = PhysicalScreenSize();
+    return {0, 0, screen.width, screen.height};
+}

@@ -42,6 +42,7 @@ namespace handle_close {
 inline void Kernel(HANDLE h) { ::CloseHandle(h); }
 inline void Gdi(HGDIOBJ h) { ::DeleteObject(h); }
 inline void Dc(HDC h) { ::DeleteDC(h); }
+inline void ScreenDc(HDC h) { ::ReleaseDC(nullptr, h); }  // GetDC(nullptr): released against no window
 inline void Menu(HMENU h) { ::DestroyMenu(h); }
 inline void Window(HWND h) { ::DestroyWindow(h); }
 inline void Global(HGLOBAL h) { ::GlobalFree(h); }
@@ -58,6 +59,7 @@ using UniqueBrush = UniqueHandle<HBRUSH, handle_close::Gdi>;
 using UniqueFont = UniqueHandle<HFONT, handle_close::Gdi>;
 using UniquePen = UniqueHandle<HPEN, handle_close::Gdi>;
 using UniqueMemoryDc = UniqueHandle<HDC, handle_close::Dc>;
+using UniqueScreenDc = UniqueHandle<HDC, handle_close::ScreenDc>;
 using UniqueMenu = UniqueHandle<HMENU, handle_close::Menu>;
 using UniqueWindow = UniqueHandle<HWND, handle_close::Window>;
 using UniqueGlobal = UniqueHandle<HGLOBAL, handle_close::Global>;

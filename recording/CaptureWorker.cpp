@@ -2,6 +2,7 @@
 #include "recording/CaptureLoop.h"
 #include "recording/DiskSpace.h"
 #include "recording/Recorder.h"
+#include "recording/ScreenPixels.h"
 
 namespace {
 
@@ -39,6 +40,8 @@ struct WorkerEnvironment {
 }  // namespace
 
 void CaptureWorker(Recorder* recorder) {
+    // Physical pixels for the screen's size, the pointer and the copy; the thread ends with it.
+    PerMonitorAwareThread physicalPixels;
     WorkerEnvironment env{*recorder};
     QueryPerformanceFrequency(&env.frequency);
     QueryPerformanceCounter(&env.start);
@@ -46,6 +49,7 @@ void CaptureWorker(Recorder* recorder) {
     // The main window ends the recording on its own thread; the worker never touches windows.
     if (FAILED(recorder->writerFailure.load()) && !recorder->stopRequested.load() && recorder->notifyWindow)
         PostMessageW(recorder->notifyWindow, recorder->notifyMessage, 0, 0);
+    ReleaseGrabSurface(*recorder);
     // Last touch of the recorder: stop() may hand the writer on as soon as it sees this.
     recorder->workerActive.store(false);
 }

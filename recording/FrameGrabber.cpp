@@ -1,48 +1,85 @@
-// Recorder::captureFrame, one video frame: the capture rectangle copied from the screen, the
-// cursor drawn in, the pixels read back bottom-up and written as one timed sample.
+// Recorder::captureFrame and ReleaseGrabSurface, one video frame: the capture rectangle copied from
+// the screen straight into the recording's DIB section, the cursor drawn in, and its bottom-up
+// pixels written as one timed sample.
+#include "recording/mediafoundation/BuiltInMediaObjects.h"
 #include "recording/mediafoundation/MediaFoundationApi.h"
 #include "recording/Recorder.h"
 #include "recording/RecordingFormat.h"
-
+#include "recording/ScreenPixels.h"
 #include "common/Result.h"
-#include "common/WinHandles.h"
 
 #include <cstring>
-#include <memory>
 
 namespace {
 
 // Draws the cursor with its hot spot on the pointer when the hot spot lies inside the frame.
-void DrawCursor(HDC target, int32_t originX, int32_t originY, int32_t width, int32_t height) {
+void DrawCursor(const Recorder& r) {
     CURSORINFO info{};
     info.cbSize = sizeof(info);
     if (!GetCursorInfo(&info)) return;
     if (info.flags != CURSOR_SHOWING) return;
-    const LONG dx = info.ptScreenPos.x - originX;
-    const LONG dy = info.ptScreenPos.y - originY;
-    if (dx < 0 || dx >= width || dy < 0 || dy >= height) return;
+    // Physical pixels like the frame, also where this thread could not be made DPI aware.
+    const LONG dx = SeenToPhysical(info.ptScreenPos.x, r.seenScreen.width, r.physicalScreen.width) - r.captureX;
+    const LONG dy = SeenToPhysical(info.ptScreenPos.y, r.seenScreen.height, r.physicalScreen.height) - r.captureY;
+    if (dx < 0 || dx >= r.frameWidth || dy < 0 || dy >= r.frameHeight) return;
     ICONINFO icon{};
     if (!GetIconInfo(info.hCursor, &icon)) return;
     // GetIconInfo hands us two bitmaps to delete.
     UniqueBitmap mask(icon.hbmMask);
     UniqueBitmap colour(icon.hbmColor);
-    DrawIconEx(target, dx - static_cast<LONG>(icon.xHotspot), dy - static_cast<LONG>(icon.yHotspot),
+    DrawIconEx(r.memoryDC.get(), dx - static_cast<LONG>(icon.xHotspot), dy - static_cast<LONG>(icon.yHotspot),
                info.hCursor, 0, 0, 0, nullptr, DI_NORMAL);
 }
 
-HRESULT WriteFrameSample(Recorder& r, const BYTE* pixels, DWORD length, int64_t sampleTime) {
+// The screen DC, a memory DC and a DIB section of the frame's size selected into it. The
+// memory DC's own 1x1 bitmap is not kept: deleting the DC lets go of whatever it holds.
+HRESULT OpenGrabSurface(Recorder& r) {
+    r.bitmapInfo.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    r.bitmapInfo.bmiHeader.biWidth = r.frameWidth;
+    r.bitmapInfo.bmiHeader.biHeight = r.frameHeight;  // positive: rows bottom-up
+    r.bitmapInfo.bmiHeader.biPlanes = 1;
+    r.bitmapInfo.bmiHeader.biBitCount = 32;
+    r.bitmapInfo.bmiHeader.biCompression = BI_RGB;
+    r.screenDC.reset(GetDC(nullptr));
+    if (!r.screenDC) return E_FAIL;
+    r.memoryDC.reset(CreateCompatibleDC(r.screenDC.get()));
+    void* bits = nullptr;
+    if (r.memoryDC)
+        r.frameBitmap.reset(CreateDIBSection(r.screenDC.get(), &r.bitmapInfo, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!r.frameBitmap || !SelectObject(r.memoryDC.get(), r.frameBitmap.get())) {
+        ReleaseGrabSurface(r);
+        return E_FAIL;
+    }
+    r.frameBits = static_cast<BYTE*>(bits);
+    r.seenScreen = SeenScreenSize();
+    r.physicalScreen = PhysicalScreenSize();
+    return S_OK;
+}
+
+HRESULT MakeSample(Recorder& r, DWORD length, int64_t sampleTime, ComRef<IMFSample>& sample) {
     ComRef<IMFMediaBuffer> buffer;
-    ZV_RETURN_IF_FAILED(NewMemoryBuffer(length, buffer.put()));
-    BYTE* target = nullptr;
-    ZV_RETURN_IF_FAILED(buffer->Lock(&target, nullptr, nullptr));
-    std::memcpy(target, pixels, length);
-    buffer->Unlock();
+    if (r.writerCopiesFrame) {
+        ZV_RETURN_IF_FAILED(CreateBuiltInBufferOver(r.frameBits, length, buffer.put()));
+        ZV_RETURN_IF_FAILED(CreateBuiltInSample(sample.put()));
+    } else {
+        // The platform's writer may still hold the sample when the next grab draws.
+        ZV_RETURN_IF_FAILED(NewMemoryBuffer(length, buffer.put()));
+        BYTE* target = nullptr;
+        ZV_RETURN_IF_FAILED(buffer->Lock(&target, nullptr, nullptr));
+        std::memcpy(target, r.frameBits, length);
+        buffer->Unlock();
+        ZV_RETURN_IF_FAILED(NewSample(sample.put()));
+    }
     ZV_RETURN_IF_FAILED(buffer->SetCurrentLength(length));
-    ComRef<IMFSample> sample;
-    ZV_RETURN_IF_FAILED(NewSample(sample.put()));
     ZV_RETURN_IF_FAILED(sample->AddBuffer(buffer.get()));
     ZV_RETURN_IF_FAILED(sample->SetSampleTime(sampleTime));
-    ZV_RETURN_IF_FAILED(sample->SetSampleDuration(kFrameDuration100ns));
+    return sample->SetSampleDuration(kFrameDuration100ns);
+}
+
+HRESULT WriteFrameSample(Recorder& r, int64_t sampleTime) {
+    const DWORD length = static_cast<DWORD>(r.frameWidth) * static_cast<DWORD>(r.frameHeight) * 4u;
+    ComRef<IMFSample> sample;
+    ZV_RETURN_IF_FAILED(MakeSample(r, length, sampleTime, sample));
     std::lock_guard<std::mutex> guard(r.writerLock);
     // stop() takes the writer away once it stops waiting for us; then the frame is dropped.
     if (!r.sinkWriter) return MF_E_SHUTDOWN;
@@ -56,34 +93,18 @@ HRESULT WriteFrameSample(Recorder& r, const BYTE* pixels, DWORD length, int64_t 
 }  // namespace
 
 HRESULT Recorder::captureFrame(int64_t sampleTime) {
-    Sleep(1);
-    WindowDc screen(nullptr);
-    screenDC = screen.get();
-    if (!screen) return E_FAIL;
-    UniqueMemoryDc memory(CreateCompatibleDC(screen.get()));
-    memoryDC = memory.get();
-    if (!memory) return E_FAIL;
-    UniqueBitmap bitmap(CreateCompatibleBitmap(screen.get(), frameWidth, frameHeight));
-    frameBitmap = bitmap.get();
-    if (!bitmap) return E_FAIL;
-    {
-        SelectedObject selected(memory.get(), bitmap.get());
-        if (!BitBlt(memory.get(), 0, 0, frameWidth, frameHeight, screen.get(), captureX, captureY, SRCCOPY))
-            return E_FAIL;
-        DrawCursor(memory.get(), captureX, captureY, frameWidth, frameHeight);
-    }  // deselected here: GetDIBits must not read a bitmap that is selected into a DC
+    if (!memoryDC) ZV_RETURN_IF_FAILED(OpenGrabSurface(*this));
+    if (!BitBlt(memoryDC.get(), 0, 0, frameWidth, frameHeight, screenDC.get(), captureX, captureY, SRCCOPY))
+        return E_FAIL;
+    DrawCursor(*this);
+    // GDI may batch its drawing; the bits are read directly from here on.
+    GdiFlush();
+    return WriteFrameSample(*this, sampleTime);
+}
 
-    bitmapInfo.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    bitmapInfo.bmiHeader.biWidth = frameWidth;
-    bitmapInfo.bmiHeader.biHeight = frameHeight;
-    bitmapInfo.bmiHeader.biPlanes = 1;
-    bitmapInfo.bmiHeader.biBitCount = 32;
-    bitmapInfo.bmiHeader.biCompression = BI_RGB;
-
-    const DWORD length = static_cast<DWORD>(frameWidth) * static_cast<DWORD>(frameHeight) * 4u;
-    // Zeroed so a failed read-back gives a black frame rather than stale heap contents.
-    std::unique_ptr<BYTE[]> pixels(new BYTE[length]());
-    GetDIBits(memory.get(), bitmap.get(), 0, static_cast<UINT>(frameHeight), pixels.get(), &bitmapInfo,
-              DIB_RGB_COLORS);
-    return WriteFrameSample(*this, pixels.get(), length, sampleTime);
+void ReleaseGrabSurface(Recorder& r) {
+    r.frameBits = nullptr;
+    r.memoryDC.reset();  // first: the DIB section cannot be deleted while selected into it
+    r.frameBitmap.reset();
+    r.screenDC.reset();
 }

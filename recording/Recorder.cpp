@@ -5,6 +5,7 @@
 #include "recording/mediafoundation/MediaFoundationApi.h"
 #include "recording/mediafoundation/SinkWriterFactory.h"
 #include "recording/RecordingFormat.h"
+#include "recording/ScreenPixels.h"
 
 
 namespace {
@@ -58,8 +59,9 @@ HRESULT OpenWriter(CreateSinkWriterFn create, const std::wstring& path, int32_t 
 }  // namespace
 
 Recorder::Recorder() {
-    frameWidth = GetSystemMetrics(SM_CXSCREEN);
-    frameHeight = GetSystemMetrics(SM_CYSCREEN);
+    const ScreenSize screen = PhysicalScreenSize();
+    frameWidth = screen.width;
+    frameHeight = screen.height;
     // Undo only what succeeded: S_FALSE (already initialised) still needs its CoUninitialize.
     comInitialized_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     const MediaFoundationApi& mf = MediaFoundation();
@@ -72,6 +74,7 @@ Recorder::~Recorder() {
     // A worker that stop() had to leave behind inside a long grab still reads this object,
     // so the memory may not go before it has left (DiscardRecorder is the bounded way out).
     WaitForWorker(*this, INFINITE);
+    ReleaseGrabSurface(*this);  // grabs made without a worker (tests, benchmarks)
     if (mediaStarted_) MediaFoundation().shutdown();
     if (comInitialized_) CoUninitialize();
 }
@@ -84,7 +87,8 @@ HRESULT Recorder::setupSinkWriter() {
     HRESULT hr = MF_E_PLATFORM_NOT_INITIALIZED;
     if (MediaFoundation().present())
         hr = OpenWriter(factories.platform, outputPath, frameWidth, frameHeight, writer, index);
-    if (FAILED(hr) && factories.builtIn) {
+    writerCopiesFrame = FAILED(hr) && factories.builtIn;
+    if (writerCopiesFrame) {
         // The platform could not give us an H.264 MP4 writer (Wine, editions without the media
         // features, no encoder): let go of what it made and use the program's own writer.
         writer.reset();

@@ -2,10 +2,12 @@
 // The one object through which the program records the screen: capture rectangle, output
 // file, sink writer, worker thread and the pause bookkeeping that keeps paused time out of
 // the video's timeline. Its operations, by file: Recorder.cpp (construction, setupSinkWriter),
-// FrameGrabber.cpp (captureFrame), CaptureWorker.cpp (the worker, stop, WaitForWorker,
-// DiscardRecorder), RecordingControl.cpp (StartRecording, PauseRecording, ResumeRecording).
+// FrameGrabber.cpp (captureFrame, ReleaseGrabSurface), CaptureWorker.cpp (the worker, stop,
+// WaitForWorker, DiscardRecorder), RecordingControl.cpp (StartRecording, PauseRecording, ResumeRecording).
 #include "common/ComRef.h"
+#include "common/WinHandles.h"
 #include "recording/RecorderState.h"
+#include "recording/ScreenScale.h"
 
 #include <windows.h>
 #include "recording/mediafoundation/MediaFoundation.h"
@@ -44,12 +46,20 @@ public:
     int64_t pauseStartMs = 0;
     int64_t currentPauseMs = 0;
     int64_t totalPausedMs = 0;
-    // The handles of the grab in progress, valid only inside one captureFrame call (its holders
-    // own and release them; between grabs the values are stale and nothing uses them).
-    HDC screenDC = nullptr;
-    HDC memoryDC = nullptr;
-    HBITMAP frameBitmap = nullptr;
+    // The grab's surface, made by the first grab of a recording and kept until the worker ends
+    // (ReleaseGrabSurface): the screen's DC, a memory DC and, selected into it, a bottom-up
+    // 32-bit DIB section that bitmapInfo describes and whose bits (frameBits) are the frame.
+    UniqueScreenDc screenDC;
+    UniqueMemoryDc memoryDC;
+    UniqueBitmap frameBitmap;
     BITMAPINFO bitmapInfo{};
+    BYTE* frameBits = nullptr;
+    // The screen as the grabbing thread sees it and physically, for the pointer's position.
+    ScreenSize seenScreen;
+    ScreenSize physicalScreen;
+    // The built-in writer copies each frame inside WriteSample and keeps no reference to the
+    // sample, so its samples may lend it frameBits; the platform's writer gets a copy.
+    bool writerCopiesFrame = false;
 
     // Guards the pause fields between the worker's pass and the UI thread's pause/resume.
     std::mutex pauseLock;
@@ -70,6 +80,10 @@ private:
 };
 
 void CaptureWorker(Recorder* recorder);
+
+// Lets go of the grab's surface; the worker calls it when it leaves its loop, the destructor
+// once more. The next grab makes a new one.
+void ReleaseGrabSurface(Recorder& recorder);
 
 // Waits up to limitMs for the worker to leave its loop; true when no worker runs. The limits
 // of the callers: stop() 1 s (then it detaches the worker), a new recording 2 s behind a

@@ -1,6 +1,7 @@
 #include "region/RegionSelector.h"
 
 #include "common/WinHandles.h"
+#include "recording/ScreenPixels.h"
 #include "ui/MessageLoop.h"
 #include "ui/WindowClass.h"
 
@@ -118,10 +119,16 @@ bool RegionSelector::run() {
     RegisterWindowClass(kClassName, RegionSelectorProc, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)),
                         CS_HREDRAW | CS_VREDRAW, IDC_CROSS);
 
-    const int width = GetSystemMetrics(SM_CXSCREEN);
-    const int height = GetSystemMetrics(SM_CYSCREEN);
-    window = CreateWindowExW(WS_EX_LAYERED | WS_EX_TOPMOST, kClassName, kTitle, WS_POPUP, 0, 0, width, height, nullptr,
-                             nullptr, module, this);
+    // Created per-monitor aware, the window gets physical pointer positions and draws in physical
+    // pixels, the ones a recording copies; Windows puts the thread's awareness back for the
+    // main window and switches to the window's own whenever it handles one of its messages.
+    ScreenSize seen;
+    {
+        PerMonitorAwareThread physicalPixels;
+        seen = SeenScreenSize();
+        window = CreateWindowExW(WS_EX_LAYERED | WS_EX_TOPMOST, kClassName, kTitle, WS_POPUP, 0, 0, seen.width,
+                                 seen.height, nullptr, nullptr, module, this);
+    }
     if (!window) return false;
     SetLayeredWindowAttributes(window, 0, kOpacity, LWA_ALPHA);
     ShowWindow(window, SW_SHOW);
@@ -130,5 +137,10 @@ bool RegionSelector::run() {
     // A program-wide quit ends the loop with the selector still up; it goes before its class does.
     if (window) DestroyWindow(window);
     UnregisterClassW(kClassName, module);
+    // Where Windows could not make the window aware, it scaled it: the drag is then mapped onto
+    // the physical pixels that lay under it (on an aware window this changes nothing).
+    const ScreenEdges chosen = SeenToPhysical(ScreenEdges{selection.left, selection.top, selection.right,
+                                                          selection.bottom}, seen, PhysicalScreenSize());
+    selection = {chosen.left, chosen.top, chosen.right, chosen.bottom};
     return selection.right - selection.left > 0 && selection.bottom - selection.top > 0;
 }

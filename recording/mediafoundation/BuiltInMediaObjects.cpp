@@ -118,7 +118,8 @@ public:
 
 class BuiltInMemoryBuffer final : public CountedObject<IMFMediaBuffer> {
 public:
-    BuiltInMemoryBuffer(std::unique_ptr<BYTE[]> bytes, DWORD maxLength) : bytes_(std::move(bytes)), maxLength_(maxLength) {}
+    BuiltInMemoryBuffer(std::unique_ptr<BYTE[]> owned, BYTE* bytes, DWORD maxLength)
+        : owned_(std::move(owned)), bytes_(bytes), maxLength_(maxLength) {}
 
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
         return QuerySingleInterface<IMFMediaBuffer>(this, iid, object);
@@ -126,7 +127,7 @@ public:
 
     STDMETHODIMP Lock(BYTE** bytes, DWORD* maxLength, DWORD* currentLength) override {
         if (!bytes) return E_POINTER;
-        *bytes = bytes_.get();
+        *bytes = bytes_;
         if (maxLength) *maxLength = maxLength_;
         if (currentLength) *currentLength = currentLength_;
         return S_OK;
@@ -151,7 +152,8 @@ public:
 private:
     ~BuiltInMemoryBuffer() = default;
 
-    std::unique_ptr<BYTE[]> bytes_;
+    std::unique_ptr<BYTE[]> owned_;  // empty for a buffer over someone else's bytes
+    BYTE* bytes_;
     DWORD maxLength_;
     DWORD currentLength_ = 0;
 };
@@ -234,5 +236,11 @@ HRESULT CreateBuiltInSample(IMFSample** sample) { return Hand(new (std::nothrow)
 HRESULT CreateBuiltInMemoryBuffer(DWORD maxLength, IMFMediaBuffer** buffer) {
     std::unique_ptr<BYTE[]> bytes(new (std::nothrow) BYTE[maxLength ? maxLength : 1]);
     if (!bytes) return Hand<BuiltInMemoryBuffer>(nullptr, buffer);
-    return Hand(new (std::nothrow) BuiltInMemoryBuffer(std::move(bytes), maxLength), buffer);
+    BYTE* start = bytes.get();
+    return Hand(new (std::nothrow) BuiltInMemoryBuffer(std::move(bytes), start, maxLength), buffer);
+}
+
+HRESULT CreateBuiltInBufferOver(BYTE* bytes, DWORD length, IMFMediaBuffer** buffer) {
+    if (!bytes) return E_POINTER;
+    return Hand(new (std::nothrow) BuiltInMemoryBuffer(nullptr, bytes, length), buffer);
 }

@@ -7,4 +7,7 @@
 
 HRESULT CreateBuiltInMediaType(IMFMediaType** type);
 HRESULT CreateBuiltInMemoryBuffer(DWORD maxLength, IMFMediaBuffer** buffer);
+// A buffer over `length` bytes it does not own (its current length is 0 until set), for a
+// writer that is done with the bytes when WriteSample returns; the owner keeps them alive.
+HRESULT CreateBuiltInBufferOver(BYTE* bytes, DWORD length, IMFMediaBuffer** buffer);
 HRESULT CreateBuiltInSample(IMFSample** sample);

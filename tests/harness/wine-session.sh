@@ -1,6 +1,7 @@
 #!/bin/bash
 # Starts or stops one private Wine session: an Xvfb display, a prefix kept in the build tree
 # (SESSION_DIR/../wineprefix) and a persistent wineserver, each stopped by its recorded PID.
+# The screen is 1920x1080 unless ZV_SCREEN_SIZE says otherwise (e.g. 2560x1440).
 #   wine-session.sh start|stop SESSION_DIR   (start writes env, display, *.pid and pictures there)
 set -u
 [[ $# -eq 2 && $1 =~ ^(start|stop)$ ]] || { echo "usage: $0 start|stop SESSION_DIR" >&2; exit 2; }
@@ -35,7 +36,7 @@ stop() {
 
 start_xvfb() {
     # -displayfd: Xvfb takes a free display itself and writes its number once it accepts clients.
-    Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>"$session/display" >"$session/xvfb.log" 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "${ZV_SCREEN_SIZE:-1920x1080}x24" -nolisten tcp -noreset 3>"$session/display" >"$session/xvfb.log" 2>&1 &
     echo $! >"$session/xvfb.pid"
     within 10 test -s "$session/display" || die "Xvfb did not start (see $session/xvfb.log)"
     export DISPLAY=:$(<"$session/display")

@@ -2,12 +2,15 @@
 // only when the loop sleeps or grabs; scheduled actions, a user's clicks, run as soon as the
 // clock reaches them), and against a real second thread pausing and resuming fast.
 #include "recording/CaptureLoop.h"
+#include "recording/ScreenScale.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <map>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -30,12 +33,16 @@ struct SimulatedWorld {
     int64_t grabCostMs;
     size_t stopAfterGrabs;
     size_t failAtGrab = SIZE_MAX;  // this grab's write fails
+    int64_t tickUs = 1;  // sleeps end on this grid (Windows: the 15.6 ms timer tick)
     int64_t clockUs = 0;
     std::vector<int64_t> timesMs, sleeps;
     std::multimap<int64_t, std::function<void()>> actions;
 
     int64_t nowMs() const { return clockUs / 1000; }
-    void sleepMs(int64_t ms) { sleeps.push_back(ms), advanceUs(ms == 0 ? 10 : ms * 1000); }
+    void sleepMs(int64_t ms) {
+        sleeps.push_back(ms);
+        advanceUs(ms == 0 ? 10 : (clockUs + ms * 1000 + tickUs - 1) / tickUs * tickUs - clockUs);
+    }
     bool grab(int64_t sampleTime) {
         timesMs.push_back(sampleTime / kTicksPerMs);
         advanceUs(grabCostMs * 1000);
@@ -65,6 +72,48 @@ TEST(CapturePacing, GrabsFollowTheGridWhateverTheyCost) {
         EXPECT_EQ(world.timesMs, times) << "grab cost " << costMs;
         EXPECT_EQ(world.sleeps.front(), 29) << "grab cost " << costMs;
         EXPECT_TRUE(costMs != 50 || world.sleeps.back() == 0) << "behind the grid, no sleep";
+    }
+}
+
+TEST(CapturePacing, SleepsEndingOnTimerTicksStillGiveThirtyFramesASecond) {
+    for (int64_t costMs : {20, 32}) {  // up to nearly the whole 33 ms interval
+        SharedFields shared;
+        SimulatedWorld world{shared, costMs, 300};
+        world.tickUs = 15'625;
+        RunCaptureLoop(shared, world);
+        const double seconds = (world.timesMs.back() - world.timesMs.front()) / 1000.0;
+        EXPECT_GE((world.timesMs.size() - 1) / seconds, 29.5) << "grab cost " << costMs;
+    }
+}
+
+// Panels at 125 % to 200 %: what a DPI-unaware program is shown (as Windows rounds it) maps back
+// onto the physical pixels, edge on edge, and elsewhere within a pixel of the true scale.
+TEST(ScreenScale, RectanglesTouchingEveryEdgeLandOnThePhysicalScreen) {
+    for (const ScreenSize panel : {ScreenSize{1920, 1080}, ScreenSize{2560, 1440}, ScreenSize{1366, 768}}) {
+        for (const int percent : {100, 125, 150, 175, 200}) {
+            const int32_t w = (panel.width * 100 + percent / 2) / percent, h = (panel.height * 100 + percent / 2) / percent;
+            const std::string what = std::to_string(panel.width) + " at " + std::to_string(percent) + " %";
+            // Seen, and the physical edges known exactly (-1: only within a pixel of the true scale).
+            const std::pair<ScreenEdges, ScreenEdges> cases[] = {
+                {{0, 0, w, h}, {0, 0, panel.width, panel.height}},
+                {{0, 0, 1, 1}, {0, 0, -1, -1}},                                  // top-left pixel
+                {{w - 1, h - 1, w, h}, {-1, -1, panel.width, panel.height}},     // bottom-right pixel
+                {{w / 3, h / 4, w / 2, h * 3 / 4}, {-1, -1, -1, -1}},
+                {{-w / 2, -h / 3, w / 5, h / 6}, {-1, -1, -1, -1}},              // from a monitor left of it
+            };
+            for (const auto& [seen, known] : cases) {
+                const ScreenEdges mapped = SeenToPhysical(seen, ScreenSize{w, h}, panel);
+                const int32_t in[] = {seen.left, seen.top, seen.right, seen.bottom};
+                const int32_t out[] = {mapped.left, mapped.top, mapped.right, mapped.bottom};
+                const int32_t exact[] = {known.left, known.top, known.right, known.bottom};
+                for (int e = 0; e < 4; ++e) {
+                    if (exact[e] >= 0) { EXPECT_EQ(out[e], exact[e]) << what << ", edge " << e << " of " << in[0]; }
+                    EXPECT_LE(std::abs(out[e] - in[e] * percent / 100.0), 1.0) << what << ", edge " << e;
+                }
+                EXPECT_GT(mapped.right, mapped.left) << what;
+                EXPECT_LT(mapped.left, panel.width) << what << ": a pointer on the last pixel stays in the frame";
+            }
+        }
     }
 }
 

@@ -1,9 +1,11 @@
 // captureFrame on a real screen (Wine on Xvfb) into a counting fake writer: the frame's
-// layout, its timing fields, where the cursor is drawn, and that no grab leaks. Run as
+// layout, its timing fields, where the cursor is drawn, and that the grab's surface lasts and
+// then goes. Run as
 // `capture_frame_test pattern X Y WIDTH HEIGHT SECONDS`, it only shows its pattern there,
 // topmost, for the region journey's recordings.
 #include "FakeSinkWriter.h"
 #include "recording/Recorder.h"
+#include "region/RegionSelector.h"
 
 #include <gtest/gtest.h>
 
@@ -85,9 +87,8 @@ protected:
     HWND window_ = nullptr;
 };
 
-TEST_F(CaptureFrame, WritesTheRectangleBottomUpWithTimeAndFixedDurationAndLeaksNothing) {
+TEST_F(CaptureFrame, WritesTheRectangleBottomUpWithTimeAndFixedDurationFromOneSurfaceReleasedAtTheEnd) {
     window_ = ShowPattern(kLeft, kTop, kWidth, kHeight, LoadCursorW(nullptr, IDC_ARROW));
-    const DWORD gdiBefore = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     const RecordedSample& sample = grabWithPointerAt(1900, 1060, 123'456'789);
     EXPECT_EQ(sample.time, 123'456'789);
     EXPECT_EQ(sample.duration, 333'333);
@@ -96,12 +97,20 @@ TEST_F(CaptureFrame, WritesTheRectangleBottomUpWithTimeAndFixedDurationAndLeaksN
     for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x) differing += FramePixel(sample.bytes, x, y) != PatternColour(x, y, kHeight);
     EXPECT_EQ(differing, 0);
+    const HDC memory = recorder_.memoryDC.get();
+    const HBITMAP bitmap = recorder_.frameBitmap.get();
     for (int i = 0; i < 20; ++i) EXPECT_EQ(recorder_.captureFrame(i * 333'333), S_OK);
     // Without a writer the media step fails, and the grab still cleans up.
     recorder_.sinkWriter.reset();
     EXPECT_TRUE(FAILED(recorder_.captureFrame(0)));
-    EXPECT_LE(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), gdiBefore + 1) << "GDI objects grew over 22 grabs";
     EXPECT_EQ(script_.samples.size(), 21u);
+    // The window system's own view: one DC and one bitmap for all 22 grabs, both gone once released.
+    EXPECT_EQ(GetObjectType(memory), DWORD(OBJ_MEMDC));
+    EXPECT_EQ(GetObjectType(bitmap), DWORD(OBJ_BITMAP));
+    EXPECT_EQ(recorder_.memoryDC.get(), memory);
+    ReleaseGrabSurface(recorder_);
+    EXPECT_EQ(GetObjectType(memory), 0u);
+    EXPECT_EQ(GetObjectType(bitmap), 0u);
 }
 
 TEST_F(CaptureFrame, CursorIsDrawnWithItsHotSpotOnThePointerAndClippedToTheFrame) {
@@ -131,6 +140,25 @@ TEST_F(CaptureFrame, CursorIsDrawnWithItsHotSpotOnThePointerAndClippedToTheFrame
     }
     DestroyWindow(std::exchange(window_, nullptr));
     DestroyCursor(square);
+}
+
+// The selector from a DPI-unaware thread, as the program's window thread is on Windows (Wine
+// starts every thread per-monitor aware): its window runs per-monitor aware all the same, so the
+// drag is in physical pixels, and the thread gets its own awareness back for the main window.
+TEST(RegionSelectorPixels, TheWindowIsPerMonitorAwareAndTheThreadKeepsItsOwn) {
+    const DPI_AWARENESS_CONTEXT previous = SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_UNAWARE);
+    static int windowAwareness = -1;
+    SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR id, DWORD) {
+        KillTimer(nullptr, id);
+        HWND window = FindWindowW(L"RegionSelectorClass", nullptr);
+        windowAwareness = GetAwarenessFromDpiAwarenessContext(GetWindowDpiAwarenessContext(window));
+        PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);
+    });
+    RegionSelector selector;
+    EXPECT_FALSE(selector.run());
+    EXPECT_EQ(windowAwareness, DPI_AWARENESS_PER_MONITOR_AWARE);
+    EXPECT_EQ(GetAwarenessFromDpiAwarenessContext(GetThreadDpiAwarenessContext()), DPI_AWARENESS_UNAWARE);
+    SetThreadDpiAwarenessContext(previous);
 }
 
 }  // namespace

@@ -195,6 +195,7 @@ TEST_F(RecorderTest, StopOrAFailingWriterEndsTheRecordingFinalizedWithOneReport)
         EXPECT_EQ(recorder.state.load(), Ready);
         EXPECT_FALSE(recorder.workerThread.joinable());
         EXPECT_FALSE(recorder.sinkWriter);
+        EXPECT_FALSE(recorder.memoryDC) << "the grab's surface outlived the recording";
         EXPECT_EQ(recorder.stop(), S_OK) << "one failure, one report";
         expectAllReleasedAndNoOverlap(script);
     }
