@@ -2,6 +2,7 @@
 // fallback to the built-in writer; start and stop with the real worker thread (the writer is
 // never finalized while a grab is still writing, nothing touches it afterwards); and a writer
 // that fails ends the recording with exactly one report.
+#include "FakeAudioClient.h"
 #include "FakeSinkWriter.h"
 #include "recording/mediafoundation/SinkWriterFactory.h"
 #include "recording/Recorder.h"
@@ -202,3 +203,45 @@ TEST_F(RecorderTest, StopOrAFailingWriterEndsTheRecordingFinalizedWithOneReport)
 }
 
 }  // namespace
+
+// "System sound" through a fake client, as Wine refuses loopback: each failing step's own code
+// with everything released; then the loopback flag, packets on the performance counter one
+// after another, and a lost device reported once, after its last packet, with no packet after.
+TEST(AudioCaptureTest, LoopbackFailingStepsAndALostDevice) {
+    FakeAudioScript script;
+    fakeAudioScript = &script;
+    const ActivateAudioClientFn saved = std::exchange(ActiveAudioClientSource(), ActivateFakeAudioClient);
+    const SoundSource systemSound{SoundSourceKind::SystemSound, L""};
+    for (const char* step : {"Activate", "GetMixFormat", "Initialize", "GetService", "Start"}) {
+        script.failStep = step, script.failWith = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x300 + step[3]);
+        AudioCapture capture;
+        EXPECT_EQ(StartAudioCapture(capture, systemSound, {}), script.failWith) << step;
+        EXPECT_EQ(script.liveObjects.load(), 0) << step;
+    }
+    script.failStep.clear(), script.loseAfterPackets = 20;
+    std::vector<int64_t> times;
+    std::atomic<int> losses{0};
+    int64_t lostAt = 0;
+    AudioCapture capture;
+    ASSERT_EQ(StartAudioCapture(capture, systemSound,
+                                {[&](const CapturedPacket& p) {
+                                     EXPECT_EQ(p.frames, FakeAudioClient::kPacket);
+                                     EXPECT_EQ(p.data ? *reinterpret_cast<const float*>(p.data) : 0.f, script.level);
+                                     times.push_back(p.time100ns);
+                                 },
+                                 [&](int64_t time, HRESULT why) {
+                                     EXPECT_EQ(why, AUDCLNT_E_DEVICE_INVALIDATED);
+                                     lostAt = time, ++losses;
+                                 },
+                                 {}}),
+              S_OK);
+    EXPECT_EQ(script.initializeFlags & AUDCLNT_STREAMFLAGS_LOOPBACK, DWORD{AUDCLNT_STREAMFLAGS_LOOPBACK});
+    for (int i = 0; i < 500 && losses.load() == 0; ++i) Sleep(10);
+    StopAudioCapture(capture);
+    EXPECT_EQ(losses.load(), 1);
+    ASSERT_EQ(times.size(), 20u);
+    for (size_t i = 1; i < times.size(); ++i) EXPECT_EQ(times[i] - times[i - 1], 100'000) << i;
+    EXPECT_GE(lostAt, times.back());
+    EXPECT_EQ(script.liveObjects.load(), 0);
+    ActiveAudioClientSource() = saved;
+}
