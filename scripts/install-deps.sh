@@ -8,7 +8,7 @@ packages=(
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     googletest libgtest-dev libgmock-dev
     wine wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick
-    ffmpeg pulseaudio
+    ffmpeg pulseaudio python3-tk
     clang-14 libclang-rt-14-dev nsis openssl ca-certificates
 )
 
