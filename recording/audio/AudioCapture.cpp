@@ -58,7 +58,7 @@ struct CoTaskMemFormat {
 // Activates and initialises one client, event-driven or polled.
 HRESULT InitializeClient(const SoundSource& source, bool eventDriven, ComRef<IAudioClient>& client,
                          CaptureFormat& format) {
-    ZV_RETURN_IF_FAILED(ActiveAudioClientSource()(source, client.put()));
+    ZV_RETURN_IF_FAILED(activateAudioClient(source, client.put()));
     ZV_RETURN_HR_IF_NULL(E_POINTER, client.get());
     CoTaskMemFormat mix;
     ZV_RETURN_IF_FAILED(client->GetMixFormat(&mix.format));
@@ -179,10 +179,7 @@ HRESULT ActivatePlatformAudioClient(const SoundSource& source, IAudioClient** cl
     return device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, reinterpret_cast<void**>(client));
 }
 
-ActivateAudioClientFn& ActiveAudioClientSource() {
-    static ActivateAudioClientFn activate = ActivatePlatformAudioClient;
-    return activate;
-}
+ActivateAudioClientFn activateAudioClient = ActivatePlatformAudioClient;
 
 HRESULT StartAudioCapture(AudioCapture& c, const SoundSource& source, AudioCaptureCallbacks callbacks) {
     StopAudioCapture(c);

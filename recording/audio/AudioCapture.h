@@ -43,9 +43,10 @@ struct AudioCaptureCallbacks {
     std::function<void(int64_t time100ns)> idle;
 };
 
-// Where audio clients come from: the platform's endpoints, or a test's fake.
+// Where audio clients come from: the platform's endpoints; tests put their fake here (and the
+// real one back).
 using ActivateAudioClientFn = HRESULT (*)(const SoundSource& source, IAudioClient** client);
-ActivateAudioClientFn& ActiveAudioClientSource();
+extern ActivateAudioClientFn activateAudioClient;
 HRESULT ActivatePlatformAudioClient(const SoundSource& source, IAudioClient** client);
 
 struct AudioCapture {
