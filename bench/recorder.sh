@@ -29,3 +29,22 @@ printf '%-36s %16s %20s\n' "grab (copy + cursor + read-back)" "$(value grab_ms_m
 printf '%-36s %16s %20s\n' "frames per second in the file" "$(awk -v f="$frames" -v d="$duration" 'BEGIN{printf "%.1f", f/d}')" "30.3 (33 ms grid)"
 printf '%-36s %16s %20s\n' "bit rate" "$(awk -v s="$size" -v d="$duration" 'BEGIN{printf "%.0f kbit/s", s*8/d/1000}')" "<= 4400 kbit/s"
 printf '%-36s %16s %20s\n' "stop (drain + finalize)" "$(value stop_ms) ms" ""
+
+# The CPU that sound adds: the same recording without sound and with the session's test source
+# playing a tone (fed in real time by ffmpeg), one run each. Figures only.
+sound_cpu() {
+    local fifo=$session/pulse/source feeder run
+    ffmpeg -v error -re -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=$((2 * seconds + 60))" \
+        -f s16le -ac 1 -y "$fifo" &
+    feeder=$!
+    for run in off on; do
+        local args=('C:\zv-bench-sound.mp4' "$seconds")
+        [[ $run == on ]] && args+=("Zentrovia test source")
+        out=$("$root/tests/harness/wine-run.sh" --timeout $((seconds + 60)) "$build/bench/recorder_bench.exe" \
+            "${args[@]}") || { echo "recorder_bench failed"; break; }
+        printf '%-36s %16s %20s\n' "CPU, recording with sound $(value sound)" "$(value cpu_percent) % of a core" \
+            "$([[ $run == on ]] && echo "off + AAC, a few %")"
+    done
+    kill "$feeder" 2>/dev/null
+}
+sound_cpu

@@ -1,7 +1,10 @@
 // How the recorder keeps up at full screen under this system: the cost of one grab, and the
 // frame rate of a real recording while a box moves across the screen.
-// Usage: recorder_bench.exe OUTPUT.mp4 SECONDS
+// With a third argument, part of a capture device's name, the recording has that device's sound;
+// the process's CPU time over the recording is printed either way.
+// Usage: recorder_bench.exe OUTPUT.mp4 SECONDS [SOUND DEVICE NAME PART]
 #include "recording/Recorder.h"
+#include "recording/audio/AudioDeviceList.h"
 
 #include <cstdio>
 #include <cwchar>
@@ -42,6 +45,13 @@ double NowMs() {
     return now.QuadPart * 1000.0 / frequency.QuadPart;
 }
 
+double ProcessCpuMs() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const auto ms = [](FILETIME t) { return ((uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime) / 1e4; };
+    return ms(kernel) + ms(user);
+}
+
 void Pump() {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
@@ -50,8 +60,8 @@ void Pump() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3) {
-        std::fputs("usage: recorder_bench OUTPUT.mp4 SECONDS\n", stderr);
+    if (argc != 3 && argc != 4) {
+        std::fputs("usage: recorder_bench OUTPUT.mp4 SECONDS [SOUND DEVICE NAME PART]\n", stderr);
         return 2;
     }
     const int seconds = _wtoi(argv[2]);
@@ -73,11 +83,15 @@ int wmain(int argc, wchar_t** argv) {
     for (double g : grabs) total += g;
     std::printf("grab_ms_mean=%.1f\n", total / grabs.size());
 
+    if (argc == 4)
+        for (const AudioDevice& device : AudioDeviceList())
+            if (device.name.find(argv[3]) != std::wstring::npos)
+                recorder.soundSource = {SoundSourceKind::Device, device.endpointId};
     if (!StartRecording(recorder, 0, 0, width, height, argv[1])) {
         std::fputs("recorder_bench: the recording did not start\n", stderr);
         return 1;
     }
-    const double start = NowMs();
+    const double start = NowMs(), cpuStart = ProcessCpuMs();
     int x = 0;
     while (NowMs() - start < seconds * 1000.0) {
         x = (x + 8) % (width - 320);
@@ -86,6 +100,8 @@ int wmain(int argc, wchar_t** argv) {
         Sleep(15);
     }
     const double stopStart = NowMs();
+    std::printf("cpu_percent=%.0f\nsound=%s\n", 100 * (ProcessCpuMs() - cpuStart) / (stopStart - start),
+                recorder.soundSource.kind != SoundSourceKind::None && SUCCEEDED(recorder.soundStartFailure) ? "on" : "off");
     recorder.stop();
     std::printf("recorded_s=%.2f\nstop_ms=%.0f\nsize=%dx%d\n", (stopStart - start) / 1000.0, NowMs() - stopStart, width,
                 height);
