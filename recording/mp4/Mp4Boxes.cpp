@@ -1,5 +1,6 @@
 #include "Mp4Boxes.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "ByteWriter.h"
@@ -38,7 +39,7 @@ void writeTimes(ByteWriter& w, bool wide, uint64_t creation, uint64_t duration, 
 
 bool needsWide(uint64_t creation, uint64_t duration) { return creation > kMax32 || duration > kMax32; }
 
-void writeMvhd(ByteWriter& w, uint64_t creation, uint64_t duration) {
+void writeMvhd(ByteWriter& w, uint64_t creation, uint64_t duration, uint32_t nextTrackId) {
     const bool wide = needsWide(creation, duration);
     const size_t box = w.beginFullBox("mvhd", wide ? 1 : 0, 0);
     writeTimes(w, wide, creation, duration, kTimescale, true);
@@ -47,41 +48,61 @@ void writeMvhd(ByteWriter& w, uint64_t creation, uint64_t duration) {
     w.zeros(10);
     writeMatrix(w);
     w.zeros(24);
-    w.u32(kTrackId + 1);
+    w.u32(nextTrackId);
     w.endBox(box);
 }
 
-void writeTkhd(ByteWriter& w, const Mp4VideoTrack& track, uint64_t duration) {
-    const bool wide = needsWide(track.creationTime, duration);
+// width and height 0 for sound, which gets full volume instead.
+void writeTkhd(ByteWriter& w, uint32_t trackId, uint64_t creation, uint64_t duration, int width, int height) {
+    const bool wide = needsWide(creation, duration);
     const size_t box = w.beginFullBox("tkhd", wide ? 1 : 0, 0x000003);  // enabled, in movie
-    writeTimes(w, wide, track.creationTime, duration, kTrackId, false);
+    writeTimes(w, wide, creation, duration, trackId, false);
     w.zeros(8);
     w.u16(0);  // layer
     w.u16(0);  // alternate group
-    w.u16(0);  // volume: video
+    w.u16(width == 0 ? 0x0100 : 0);  // volume
     w.u16(0);
     writeMatrix(w);
-    w.u32(uint32_t(track.width) << 16);
-    w.u32(uint32_t(track.height) << 16);
+    w.u32(uint32_t(width) << 16);
+    w.u32(uint32_t(height) << 16);
     w.endBox(box);
 }
 
-void writeMdhd(ByteWriter& w, uint64_t creation, uint64_t duration) {
+// Hides the encoder's priming at the start of the sound and, when known, its padding at the end.
+// Readers take the priming for the sample count to skip only in a track counting in its sample rate.
+void writeEdts(ByteWriter& w, uint64_t presentedTicks, uint64_t mediaStart) {
+    const bool wide = presentedTicks > kMax32 || mediaStart > 0x7FFF'FFFF;
+    const size_t edts = w.beginBox("edts");
+    const size_t elst = w.beginFullBox("elst", wide ? 1 : 0, 0);
+    w.u32(1);
+    if (wide) {
+        w.u64(presentedTicks);
+        w.u64(mediaStart);
+    } else {
+        w.u32(uint32_t(presentedTicks));
+        w.u32(uint32_t(mediaStart));
+    }
+    w.u32(0x0001'0000);  // rate 1.0
+    w.endBox(elst);
+    w.endBox(edts);
+}
+
+void writeMdhd(ByteWriter& w, uint64_t creation, uint64_t duration, uint32_t timescale) {
     const bool wide = needsWide(creation, duration);
     const size_t box = w.beginFullBox("mdhd", wide ? 1 : 0, 0);
-    writeTimes(w, wide, creation, duration, kTimescale, true);
+    writeTimes(w, wide, creation, duration, timescale, true);
     w.u16(0x55C4);  // language "und"
     w.u16(0);
     w.endBox(box);
 }
 
-void writeHdlr(ByteWriter& w) {
+void writeHdlr(ByteWriter& w, bool sound) {
     const size_t box = w.beginFullBox("hdlr", 0, 0);
     w.u32(0);
-    w.fourcc("vide");
+    w.fourcc(sound ? "soun" : "vide");
     w.zeros(12);
-    const char name[] = "VideoHandler";
-    w.bytes(reinterpret_cast<const uint8_t*>(name), sizeof name);  // with its terminating zero
+    const char* name = sound ? "SoundHandler" : "VideoHandler";
+    w.bytes(reinterpret_cast<const uint8_t*>(name), 13);  // with its terminating zero
     w.endBox(box);
 }
 
@@ -106,6 +127,48 @@ void writeAvcC(ByteWriter& w, const Mp4VideoTrack& track) {
         w.u8(0xF8);
         w.u8(0);
     }
+    w.endBox(box);
+}
+
+// An MPEG-4 descriptor: tag, then its length in one byte (all of ours stay below 128).
+size_t beginDescriptor(ByteWriter& w, uint8_t tag) {
+    w.u8(tag);
+    w.u8(0);
+    return w.size();
+}
+void endDescriptor(ByteWriter& w, size_t contentStart) { w.data()[contentStart - 1] = uint8_t(w.size() - contentStart); }
+
+void writeAudioStsd(ByteWriter& w, const Mp4AudioTrack& track) {
+    const size_t box = w.beginFullBox("stsd", 0, 0);
+    w.u32(1);
+    const size_t mp4a = w.beginBox("mp4a");
+    w.zeros(6);
+    w.u16(1);  // data reference index
+    w.zeros(8);
+    w.u16(track.channels);
+    w.u16(16);  // sample size
+    w.zeros(4);
+    w.u32(track.sampleRate << 16);
+    const size_t esds = w.beginFullBox("esds", 0, 0);
+    const size_t es = beginDescriptor(w, 0x03);
+    w.u16(0);  // ES id
+    w.u8(0);   // no dependencies, URL or OCR stream
+    const size_t decoderConfig = beginDescriptor(w, 0x04);
+    w.u8(0x40);            // object type: MPEG-4 audio
+    w.u8(0x05 << 2 | 1);   // stream type: audio
+    w.u24(6144 * track.channels / 8);  // decoder buffer: AAC's largest frame per channel
+    w.u32(track.bitrate);  // maximum
+    w.u32(track.bitrate);  // average
+    const size_t specific = beginDescriptor(w, 0x05);
+    w.bytes(track.decoderConfig);
+    endDescriptor(w, specific);
+    endDescriptor(w, decoderConfig);
+    const size_t sl = beginDescriptor(w, 0x06);
+    w.u8(0x02);  // predefined for MP4 files
+    endDescriptor(w, sl);
+    endDescriptor(w, es);
+    w.endBox(esds);
+    w.endBox(mp4a);
     w.endBox(box);
 }
 
@@ -202,17 +265,38 @@ void writeChunkOffsets(ByteWriter& w, const Mp4SampleTable& table) {
     w.endBox(box);
 }
 
-void writeTrak(ByteWriter& w, const Mp4VideoTrack& track, const Mp4SampleTable& table, bool withSyncTable) {
+// How long the sound plays after its edit list: the samples less the priming, cut to the length when known.
+uint64_t presentedTicks(const Mp4AudioTrack& track, const Mp4SampleTable& table) {
+    uint64_t frames = std::max<uint64_t>(totalDuration(table), track.primingFrames) - track.primingFrames;
+    if (track.lengthFrames > 0) frames = std::min(frames, track.lengthFrames);
+    return ticksAtFrame(frames, track.sampleRate);
+}
+
+// One of video or audio is given: the track this trak describes.
+void writeTrak(ByteWriter& w, uint64_t creation, const Mp4VideoTrack* video, const Mp4AudioTrack* audio,
+               const Mp4SampleTable& table, bool fragmented) {
     const uint64_t duration = totalDuration(table);
     const size_t trak = w.beginBox("trak");
-    writeTkhd(w, track, duration);
+    if (video) {
+        writeTkhd(w, kVideoTrackId, creation, duration, video->width, video->height);
+    } else {
+        const uint64_t presented = fragmented ? 0 : presentedTicks(*audio, table);
+        writeTkhd(w, kAudioTrackId, creation, presented, 0, 0);
+        if (audio->primingFrames > 0) writeEdts(w, presented, audio->primingFrames);
+    }
     const size_t mdia = w.beginBox("mdia");
-    writeMdhd(w, track.creationTime, duration);
-    writeHdlr(w);
+    writeMdhd(w, creation, duration, video ? kTimescale : audio->sampleRate);
+    writeHdlr(w, audio != nullptr);
     const size_t minf = w.beginBox("minf");
-    const size_t vmhd = w.beginFullBox("vmhd", 0, 1);
-    w.zeros(8);
-    w.endBox(vmhd);
+    if (video) {
+        const size_t vmhd = w.beginFullBox("vmhd", 0, 1);
+        w.zeros(8);
+        w.endBox(vmhd);
+    } else {
+        const size_t smhd = w.beginFullBox("smhd", 0, 0);
+        w.zeros(4);  // balance, reserved
+        w.endBox(smhd);
+    }
     const size_t dinf = w.beginBox("dinf");
     const size_t dref = w.beginFullBox("dref", 0, 0);
     w.u32(1);
@@ -220,9 +304,12 @@ void writeTrak(ByteWriter& w, const Mp4VideoTrack& track, const Mp4SampleTable& 
     w.endBox(dref);
     w.endBox(dinf);
     const size_t stbl = w.beginBox("stbl");
-    writeStsd(w, track);
+    if (video)
+        writeStsd(w, *video);
+    else
+        writeAudioStsd(w, *audio);
     writeStts(w, table);
-    if (withSyncTable) writeStss(w, table);
+    if (video && !fragmented) writeStss(w, table);  // sound: every sample is a sync sample
     writeStsc(w, table);
     writeStsz(w, table);
     writeChunkOffsets(w, table);
@@ -232,27 +319,47 @@ void writeTrak(ByteWriter& w, const Mp4VideoTrack& track, const Mp4SampleTable& 
     w.endBox(trak);
 }
 
-void writeMoov(ByteWriter& w, const Mp4VideoTrack& track, const Mp4SampleTable& table, bool fragmented) {
+void writeMoov(ByteWriter& w, const Mp4VideoTrack& video, const Mp4SampleTable& videoTable, const Mp4AudioTrack* audio,
+               const Mp4SampleTable& audioTable, bool fragmented) {
     const size_t moov = w.beginBox("moov");
-    writeMvhd(w, track.creationTime, totalDuration(table));
-    writeTrak(w, track, table, !fragmented);
+    uint64_t duration = totalDuration(videoTable);
+    if (audio && !fragmented) duration = std::max(duration, presentedTicks(*audio, audioTable));
+    writeMvhd(w, video.creationTime, duration, audio ? kAudioTrackId + 1 : kVideoTrackId + 1);
+    writeTrak(w, video.creationTime, &video, nullptr, videoTable, fragmented);
+    if (audio) writeTrak(w, video.creationTime, nullptr, audio, audioTable, fragmented);
     if (fragmented) {
         const size_t mvex = w.beginBox("mvex");
-        const size_t trex = w.beginFullBox("trex", 0, 0);
-        w.u32(kTrackId);
-        w.u32(1);  // sample description index
-        w.u32(0);
-        w.u32(0);
-        w.u32(0);
-        w.endBox(trex);
+        for (uint32_t id = kVideoTrackId; id <= (audio ? kAudioTrackId : kVideoTrackId); ++id) {
+            const size_t trex = w.beginFullBox("trex", 0, 0);
+            w.u32(id);
+            w.u32(1);  // sample description index
+            w.u32(0);
+            w.u32(0);
+            w.u32(0);
+            w.endBox(trex);
+        }
         w.endBox(mvex);
     }
     w.endBox(moov);
 }
 
+uint64_t payloadBytes(std::span<const Mp4TrackRun> runs) {
+    uint64_t payload = 0;
+    for (const Mp4TrackRun& run : runs)
+        for (const Mp4Sample& s : run.samples) payload += s.size;
+    return payload;
+}
+
 uint32_t mdatHeaderSize(uint64_t payloadBytes) { return payloadBytes + 8 > kMax32 ? 16 : 8; }
 
 }  // namespace
+
+bool isValidTrack(const Mp4AudioTrack& track) {
+    return !track.decoderConfig.empty() && track.decoderConfig.size() < 100 && track.sampleRate > 0 &&
+           track.sampleRate <= 0xFFFF && track.channels > 0 && track.channels <= 8;
+}
+
+uint64_t ticksAtFrame(uint64_t frame, uint32_t sampleRate) { return (frame * kTimescale + sampleRate / 2) / sampleRate; }
 
 bool isValidTrack(const Mp4VideoTrack& track) {
     return track.width > 0 && track.height > 0 && track.lastSampleDuration100ns > 0 && track.width <= 0xFFFF && track.height <= 0xFFFF &&
@@ -265,7 +372,7 @@ uint64_t totalDuration(const Mp4SampleTable& table) {
     return sum;
 }
 
-Mp4FileStart buildFileStart(const Mp4VideoTrack& track) {
+Mp4FileStart buildFileStart(const Mp4VideoTrack& video, const Mp4AudioTrack* audio) {
     ByteWriter w;
     const size_t ftyp = w.beginBox("ftyp");
     w.fourcc("isom");
@@ -279,45 +386,48 @@ Mp4FileStart buildFileStart(const Mp4VideoTrack& track) {
     Mp4FileStart start;
     start.wrapOffset = w.size();
     w.endBox(w.beginBox("free"));
-    writeMoov(w, track, Mp4SampleTable{}, true);
+    writeMoov(w, video, Mp4SampleTable{}, audio, Mp4SampleTable{}, true);
     start.bytes = w.take();
     return start;
 }
 
-uint64_t fragmentPayloadOffset(std::span<const Mp4Sample> samples) {
-    uint64_t payload = 0;
-    for (const Mp4Sample& s : samples) payload += s.size;
-    // moof: mfhd 16, traf header 8, tfhd 16, tfdt 20, trun 20 + 12 per sample.
-    const uint64_t moof = 8 + 16 + 8 + 16 + 20 + 20 + 12 * uint64_t(samples.size());
-    return moof + mdatHeaderSize(payload);
+uint64_t fragmentPayloadOffset(std::span<const Mp4TrackRun> runs) {
+    // moof: header 8, mfhd 16; per track: traf header 8, tfhd 16, tfdt 20, trun 20 + 12 per sample.
+    uint64_t moof = 8 + 16;
+    for (const Mp4TrackRun& run : runs)
+        if (!run.samples.empty()) moof += 8 + 16 + 20 + 20 + 12 * uint64_t(run.samples.size());
+    return moof + mdatHeaderSize(payloadBytes(runs));
 }
 
-std::vector<uint8_t> buildFragmentHeader(uint32_t sequenceNumber, uint64_t baseDecodeTime,
-                                         std::span<const Mp4Sample> samples) {
-    uint64_t payload = 0;
-    for (const Mp4Sample& s : samples) payload += s.size;
+std::vector<uint8_t> buildFragmentHeader(uint32_t sequenceNumber, std::span<const Mp4TrackRun> runs) {
+    const uint64_t payload = payloadBytes(runs);
+    uint64_t dataOffset = fragmentPayloadOffset(runs);
     ByteWriter w;
     const size_t moof = w.beginBox("moof");
     const size_t mfhd = w.beginFullBox("mfhd", 0, 0);
     w.u32(sequenceNumber);
     w.endBox(mfhd);
-    const size_t traf = w.beginBox("traf");
-    const size_t tfhd = w.beginFullBox("tfhd", 0, 0x020000);  // offsets count from the moof
-    w.u32(kTrackId);
-    w.endBox(tfhd);
-    const size_t tfdt = w.beginFullBox("tfdt", 1, 0);
-    w.u64(baseDecodeTime);
-    w.endBox(tfdt);
-    const size_t trun = w.beginFullBox("trun", 0, 0x000701);  // data offset; duration, size, flags per sample
-    w.u32(uint32_t(samples.size()));
-    w.u32(uint32_t(fragmentPayloadOffset(samples)));
-    for (const Mp4Sample& s : samples) {
-        w.u32(s.duration);
-        w.u32(s.size);
-        w.u32(s.keyFrame ? kKeySampleFlags : kDeltaSampleFlags);
+    for (const Mp4TrackRun& run : runs) {
+        if (run.samples.empty()) continue;
+        const size_t traf = w.beginBox("traf");
+        const size_t tfhd = w.beginFullBox("tfhd", 0, 0x020000);  // offsets count from the moof
+        w.u32(run.trackId);
+        w.endBox(tfhd);
+        const size_t tfdt = w.beginFullBox("tfdt", 1, 0);
+        w.u64(run.baseDecodeTime);
+        w.endBox(tfdt);
+        const size_t trun = w.beginFullBox("trun", 0, 0x000701);  // data offset; duration, size, flags per sample
+        w.u32(uint32_t(run.samples.size()));
+        w.u32(uint32_t(dataOffset));
+        for (const Mp4Sample& s : run.samples) {
+            w.u32(s.duration);
+            w.u32(s.size);
+            w.u32(s.keyFrame ? kKeySampleFlags : kDeltaSampleFlags);
+            dataOffset += s.size;
+        }
+        w.endBox(trun);
+        w.endBox(traf);
     }
-    w.endBox(trun);
-    w.endBox(traf);
     w.endBox(moof);
     if (mdatHeaderSize(payload) == 16) {
         w.u32(1);
@@ -330,9 +440,10 @@ std::vector<uint8_t> buildFragmentHeader(uint32_t sequenceNumber, uint64_t baseD
     return w.take();
 }
 
-std::vector<uint8_t> buildFinalMoov(const Mp4VideoTrack& track, const Mp4SampleTable& table) {
+std::vector<uint8_t> buildFinalMoov(const Mp4VideoTrack& video, const Mp4SampleTable& videoTable,
+                                    const Mp4AudioTrack* audio, const Mp4SampleTable* audioTable) {
     ByteWriter w;
-    writeMoov(w, track, table, false);
+    writeMoov(w, video, videoTable, audio, audioTable ? *audioTable : Mp4SampleTable{}, false);
     return w.take();
 }
 

@@ -10,6 +10,7 @@ constexpr uint64_t kMax32 = std::numeric_limits<uint32_t>::max();
 // The longest one sample may last (about 6.6 hours). Some readers (ffmpeg among them) take a step
 // as a signed 32-bit number and show the frame after a longer one almost at once.
 constexpr uint64_t kLongestSampleTicks = 0x7FFF'FFFF;
+constexpr uint64_t kAll = std::numeric_limits<uint64_t>::max();  // a fragment end that takes all pending sound
 
 uint64_t ticksFrom100ns(int64_t duration100ns) {
     return (uint64_t(duration100ns) * kTimescale / 1000 + 5'000) / 10'000;
@@ -19,7 +20,8 @@ uint64_t ticksFrom100ns(int64_t duration100ns) {
 
 Mp4Muxer::~Mp4Muxer() { close(); }
 
-bool Mp4Muxer::open(const std::filesystem::path& path, const Mp4VideoTrack& track, Mp4FragmentLimits limits) {
+bool Mp4Muxer::open(const std::filesystem::path& path, const Mp4VideoTrack& track, const Mp4AudioTrack* audio,
+                    Mp4FragmentLimits limits) {
     close();
     track_ = track;
     limits_ = limits;
@@ -31,13 +33,25 @@ bool Mp4Muxer::open(const std::filesystem::path& path, const Mp4VideoTrack& trac
     pendingStartTicks_ = lastTicks_ = skippedTicks_ = 0;
     hasSamples_ = indexWritten_ = false;
     firstTime100ns_ = lastTime100ns_ = 0;
-    if (!isValidTrack(track)) return false;
+    hasAudio_ = audio != nullptr;
+    audio_ = audio ? *audio : Mp4AudioTrack{};
+    audioTable_ = {};
+    audioPending_.clear();
+    audioPendingBytes_.clear();
+    audioFrames_ = 0;
+    audioEnded_ = false;
+    if (!isValidTrack(track) || (audio && !isValidTrack(*audio))) return false;
     if (!file_.open(path)) return false;
-    const Mp4FileStart start = buildFileStart(track_);
+    const Mp4FileStart start = buildFileStart(track_, hasAudio_ ? &audio_ : nullptr);
     wrapOffset_ = start.wrapOffset;
     if (!file_.append(start.bytes.data(), start.bytes.size()) || !file_.flush()) return false;
     committedEnd_ = file_.size();
     return true;
+}
+
+uint64_t Mp4Muxer::audioShownTicks(uint64_t frame) const {
+    // Before the priming is over nothing is shown; compare as if at 0.
+    return frame <= audio_.primingFrames ? 0 : ticksAtFrame(frame - audio_.primingFrames, audio_.sampleRate);
 }
 
 uint64_t Mp4Muxer::ticksFor(int64_t time100ns) {
@@ -62,10 +76,11 @@ bool Mp4Muxer::writeSample(const uint8_t* sample, size_t size, int64_t time100ns
     if (hasSamples_) {
         pending_.back().duration = uint32_t(ticks - lastTicks_);
         const uint64_t elapsed = ticks - pendingStartTicks_;
-        const bool cut = (keyFrame && elapsed >= ticksFrom100ns(limits_.preferred100ns)) ||
-                         elapsed >= ticksFrom100ns(limits_.maximum100ns) ||
-                         pendingBytes_.size() + size > limits_.maximumBytes;
-        if (cut && !writeFragment()) return false;
+        const bool full = pendingBytes_.size() + audioPendingBytes_.size() + size > limits_.maximumBytes;
+        const bool soundThere = !hasAudio_ || audioEnded_ || audioShownTicks(audioFrames_) >= ticks;
+        const bool cut = full || (soundThere && ((keyFrame && elapsed >= ticksFrom100ns(limits_.preferred100ns)) ||
+                                                 elapsed >= ticksFrom100ns(limits_.maximum100ns)));
+        if (cut && !writeFragment(ticks)) return false;
     } else {
         firstTime100ns_ = time100ns;
         hasSamples_ = true;
@@ -78,21 +93,52 @@ bool Mp4Muxer::writeSample(const uint8_t* sample, size_t size, int64_t time100ns
     return true;
 }
 
-bool Mp4Muxer::writeFragment() {
-    if (pending_.empty()) return !file_.failed();
-    std::vector<uint8_t> header = buildFragmentHeader(nextSequence_, pendingStartTicks_, pending_);
+bool Mp4Muxer::writeAudioSample(const uint8_t* sample, size_t size, uint32_t frames) {
+    if (!hasAudio_ || !file_.isOpen() || file_.failed() || indexWritten_) return false;
+    if (!sample || size == 0 || size > kMax32 || frames == 0) return false;
+    audioPending_.push_back(Mp4Sample{uint32_t(size), frames, true});
+    audioPendingBytes_.insert(audioPendingBytes_.end(), sample, sample + size);
+    audioFrames_ += frames;
+    return true;
+}
+
+bool Mp4Muxer::writeFragment(uint64_t untilTicks) {
+    size_t audioCount = 0;
+    uint64_t audioBytes = 0;
+    uint64_t audioPendingFrames = 0;
+    for (const Mp4Sample& s : audioPending_) audioPendingFrames += s.duration;
+    for (uint64_t start = audioFrames_ - audioPendingFrames; audioCount < audioPending_.size() && audioShownTicks(start) < untilTicks;
+         ++audioCount) {
+        start += audioPending_[audioCount].duration;
+        audioBytes += audioPending_[audioCount].size;
+    }
+    if (pending_.empty() && audioCount == 0) return !file_.failed();
+    const Mp4TrackRun runs[] = {
+        {kVideoTrackId, pendingStartTicks_, pending_},
+        {kAudioTrackId, audioFrames_ - audioPendingFrames, std::span(audioPending_.data(), audioCount)},
+    };
+    std::vector<uint8_t> header = buildFragmentHeader(nextSequence_, runs);
     const uint64_t moofOffset = file_.size();
-    const uint64_t payloadOffset = moofOffset + fragmentPayloadOffset(pending_);
+    const uint64_t payloadOffset = moofOffset + fragmentPayloadOffset(runs);
     // A reader that finds a moof cut short by a crash rejects the whole file, so the fragment goes
     // down disguised as 'free' and becomes a moof in one 4-byte write once all of it is on disk.
     std::memcpy(header.data() + 4, "free", 4);
     if (!file_.append(header.data(), header.size()) || !file_.append(pendingBytes_.data(), pendingBytes_.size()) ||
-        !file_.flush() || !file_.overwrite(moofOffset + 4, "moof", 4) || !file_.flush())
+        !file_.append(audioPendingBytes_.data(), audioBytes) || !file_.flush() ||
+        !file_.overwrite(moofOffset + 4, "moof", 4) || !file_.flush())
         return false;
     ++nextSequence_;
     committedEnd_ = file_.size();
-    table_.chunks.push_back(Mp4Chunk{payloadOffset, uint32_t(table_.samples.size()), uint32_t(pending_.size())});
-    table_.samples.insert(table_.samples.end(), pending_.begin(), pending_.end());
+    if (!pending_.empty()) {
+        table_.chunks.push_back(Mp4Chunk{payloadOffset, uint32_t(pending_.size())});
+        table_.samples.insert(table_.samples.end(), pending_.begin(), pending_.end());
+    }
+    if (audioCount > 0) {
+        audioTable_.chunks.push_back(Mp4Chunk{payloadOffset + pendingBytes_.size(), uint32_t(audioCount)});
+        audioTable_.samples.insert(audioTable_.samples.end(), audioPending_.begin(), audioPending_.begin() + audioCount);
+        audioPending_.erase(audioPending_.begin(), audioPending_.begin() + audioCount);
+        audioPendingBytes_.erase(audioPendingBytes_.begin(), audioPendingBytes_.begin() + audioBytes);
+    }
     pending_.clear();
     pendingBytes_.clear();
     return true;
@@ -100,7 +146,7 @@ bool Mp4Muxer::writeFragment() {
 
 bool Mp4Muxer::closeFragmentAt(uint64_t nextTicks) {
     if (!pending_.empty()) pending_.back().duration = uint32_t(nextTicks - lastTicks_);
-    return writeFragment();
+    return writeFragment(kAll);
 }
 
 bool Mp4Muxer::writeFinalIndex() {
@@ -109,7 +155,7 @@ bool Mp4Muxer::writeFinalIndex() {
     // Written as 'free' for the same reason as the fragments. Once it is a moov, and until
     // commitFinalIndex, readers still take the first moov and the fragments and skip this one.
     finalMoovOffset_ = file_.size();
-    std::vector<uint8_t> moov = buildFinalMoov(track_, table_);
+    std::vector<uint8_t> moov = buildFinalMoov(track_, table_, hasAudio_ ? &audio_ : nullptr, &audioTable_);
     std::memcpy(moov.data() + 4, "free", 4);
     if (!file_.append(moov.data(), moov.size()) || !file_.flush() ||
         !file_.overwrite(finalMoovOffset_ + 4, "moov", 4) || !file_.flush())
@@ -129,6 +175,8 @@ bool Mp4Muxer::cutBackToLastFragment() {
     // what the index will describe.
     pending_.clear();
     pendingBytes_.clear();
+    audioPending_.clear();
+    audioPendingBytes_.clear();
     return committedEnd_ > 0 && file_.cutBackTo(committedEnd_);
 }
 

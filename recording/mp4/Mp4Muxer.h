@@ -1,5 +1,5 @@
 #pragma once
-// Writes one H.264 track to an MP4 file that stays playable while it grows: an initial moov
+// Writes one H.264 track, and optionally one AAC track beside it, to an MP4 file that stays playable while it grows: an initial moov
 // announcing fragments, then a moof+mdat pair at most about every two seconds, each flushed.
 // finalize() appends a complete index and turns the file into a plain MP4 in one last write.
 // After a failed write the file keeps every complete fragment; finalize then cuts off the
@@ -7,9 +7,14 @@
 // Every box a reader could trip over goes down as 'free' and gets its real type in a single
 // 4-byte write once complete, so a file cut at any byte still plays up to its last fragment.
 //
-// Times: samples carry 100 ns presentation stamps that must increase. The first sample is
+// With sound, a fragment carries the video samples gathered since the last one and the sound that
+// starts before its end, and it waits (past the time limits, within maximumBytes) until that sound
+// has come, so a file cut anywhere ends with both tracks together. Both are indexed at finalize.
+//
+// Times: video samples carry 100 ns presentation stamps that must increase. The first sample is
 // shown at time 0 and every later one at (stamp - first stamp), so a recording whose first
-// frame came late does not open on a frozen picture.
+// frame came late does not open on a frozen picture. Sound samples follow one another without
+// gaps from time 0; the caller aligns the sound's start with the first video stamp.
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -33,12 +38,22 @@ public:
     Mp4Muxer(const Mp4Muxer&) = delete;
     Mp4Muxer& operator=(const Mp4Muxer&) = delete;
 
-    bool open(const std::filesystem::path& path, const Mp4VideoTrack& track, Mp4FragmentLimits limits = {});
+    // With `audio`, the file gets a sound track too.
+    bool open(const std::filesystem::path& path, const Mp4VideoTrack& track, const Mp4AudioTrack* audio = nullptr,
+              Mp4FragmentLimits limits = {});
 
     // sample: 4-byte big-endian length-prefixed NAL units of one picture, no SPS/PPS.
     // Returns false, and writes nothing, for an empty sample or a stamp not after the previous one;
     // also false once any I/O has failed.
     bool writeSample(const uint8_t* sample, size_t size, int64_t time100ns, bool keyFrame);
+
+    // One encoded sound packet of `frames` frames, right after the previous one. False for an empty
+    // packet, without a sound track, and once any I/O has failed.
+    bool writeAudioSample(const uint8_t* sample, size_t size, uint32_t frames);
+    // How many frames of sound (after the priming) the finished file shows; the rest is padding.
+    void setAudioLength(uint64_t frames) { audio_.lengthFrames = frames; }
+    // No more sound will come (its source failed): fragments stop waiting for it.
+    void endAudio() { audioEnded_ = true; }
 
     // = writeFinalIndex() + commitFinalIndex() + close, tried once more without the samples not yet
     // on disk if that fails. False whenever any I/O failed since open, even if the retry worked.
@@ -56,10 +71,11 @@ public:
     int error() const { return file_.error(); }  // errno of the first I/O failure since open; 0 if none
 
 private:
-    bool writeFragment();
+    bool writeFragment(uint64_t untilTicks);  // takes the sound that starts before untilTicks
     bool closeFragmentAt(uint64_t nextTicks);
     bool cutBackToLastFragment();
     uint64_t ticksFor(int64_t time100ns);
+    uint64_t audioShownTicks(uint64_t frame) const;  // when the sound at this frame of its track is shown
 
     OutputFile file_;
     Mp4VideoTrack track_;
@@ -81,6 +97,14 @@ private:
     int64_t lastTime100ns_ = 0;
     uint64_t skippedTicks_ = 0;  // only grows past a gap too long for one sample duration
     bool indexWritten_ = false;
+
+    bool hasAudio_ = false;
+    Mp4AudioTrack audio_;
+    Mp4SampleTable audioTable_;
+    std::vector<Mp4Sample> audioPending_;
+    std::vector<uint8_t> audioPendingBytes_;
+    uint64_t audioFrames_ = 0;  // frames in all sound samples taken so far: the sound track's time
+    bool audioEnded_ = false;
 };
 
 }  // namespace zv::mp4

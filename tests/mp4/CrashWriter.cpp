@@ -3,6 +3,7 @@
 //   finalize  stop at the first refused frame, finalize, print "failure finalized stoppedEarly"
 //   destroy   let the destructor end the recording (no finalize)
 //   paced     1 ms between frames, for being killed from outside at any moment
+//   sound     paced, with a tone on a sound track, a frame's worth before each frame
 //   vanish    like finalize, but the file's descriptor stops taking writes after 70 frames
 // With a limit the file layer gets EFBIG at that byte, as on a volume that is full.
 #include <fcntl.h>
@@ -29,12 +30,21 @@ int main(int argc, char** argv) {
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
     }
     VideoFileWriter writer;
-    if (!writer.open(argv[1], VideoFileWriterConfig{64, 48, 4'000'000, 333'333})) return 3;
+    VideoFileWriterConfig config{64, 48, 4'000'000, 333'333};
+    config.audio = mode == "sound";
+    if (!writer.open(argv[1], config) || writer.hasAudio() != config.audio) return 3;
     int accepted = 0;
     for (; accepted < frames; ++accepted) {
         const auto frame = mp4test::syntheticFrame(64, 48, uint32_t(accepted));
         if (!writer.writeFrame(frame.data(), frame.size(), int64_t(accepted) * 333'333)) break;
-        if (mode == "paced") std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (config.audio) {
+            const auto tone = mp4test::stereoTone(accepted * 1600, 1600, 440, 8'000);
+            // Faster than real time the sound encoder falls behind: wait for room in its queue.
+            while (!writer.writeAudio(tone.data(), 1600, int64_t(accepted) * 1600 * 10'000'000 / 48'000) &&
+                   writer.failure() == WriterFailure::None)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (mode == "paced" || config.audio) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (mode == "vanish" && accepted == 70) {
             // As when the drive goes away: the open file turns into one that refuses writes (EBADF).
             for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {

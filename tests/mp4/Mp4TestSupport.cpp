@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -67,6 +68,7 @@ std::vector<ProbeSection> probe(const std::string& path, const std::string& sect
     std::istringstream lines(runCommand("ffprobe -v error " + flag + " -of compact=p=0 '" + path + "'"));
     std::vector<ProbeSection> result;
     for (std::string line; std::getline(lines, line);) {
+        if (line.empty()) continue;  // ffprobe ends a packet with side data with an empty line
         ProbeSection& section = result.emplace_back();
         std::istringstream fields(line);
         for (std::string field; std::getline(fields, field, '|');) {
@@ -97,16 +99,41 @@ std::vector<std::string> topLevelBoxes(const std::string& path) {
     return types;
 }
 
-void expectPlaysAs(const std::string& path, int width, int height, const std::vector<int64_t>& shown, bool plain) {
+std::vector<int16_t> stereoTone(int64_t firstFrame, size_t frames, double hz, double amplitude) {
+    std::vector<int16_t> samples;
+    for (int64_t i = firstFrame; i < firstFrame + int64_t(frames); ++i) {
+        const double v = amplitude * std::sin(2 * M_PI * hz * double(i) / 48'000);
+        samples.insert(samples.end(), {int16_t(std::lround(v)), int16_t(std::lround(v / 2))});
+    }
+    return samples;
+}
+
+std::vector<int16_t> decodedSound(const std::string& path) {
+    const std::string raw = runCommand("ffmpeg -nostdin -v error -i '" + path + "' -map 0:a -f s16le -ar 48000 -ac 2 -");
+    std::vector<int16_t> samples(raw.size() / 2);
+    std::memcpy(samples.data(), raw.data(), samples.size() * 2);
+    return samples;
+}
+
+void expectPlaysAs(const std::string& path, int width, int height, const std::vector<int64_t>& shown, bool plain,
+                   bool withSound) {
     SCOPED_TRACE(path);
     EXPECT_EQ(decodeErrors(path), "");
     const auto streams = probe(path, "streams");
-    ASSERT_EQ(streams.size(), 1u);
+    ASSERT_EQ(streams.size(), withSound ? 2u : 1u);
     EXPECT_EQ(streams[0].at("codec_name"), "h264");
     EXPECT_EQ(number(streams[0], "width"), width);
     EXPECT_EQ(number(streams[0], "height"), height);
     EXPECT_EQ(number(streams[0], "nb_read_frames"), double(shown.size()));
-    const auto packets = probe(path, "packets");
+    std::vector<ProbeSection> packets, sound;
+    for (ProbeSection& packet : probe(path, "packets")) (packet.at("stream_index") == "0" ? packets : sound).push_back(packet);
+    const double end = (shown.back() - shown[0] + 333'333) / 1e7;
+    if (withSound) {
+        EXPECT_EQ(streams[1].at("codec_name") + " " + streams[1].at("sample_rate") + " " + streams[1].at("channels"), "aac 48000 2");
+        ASSERT_FALSE(sound.empty());
+        const double last = number(sound.back(), "pts_time") + number(sound.back(), "duration_time");
+        EXPECT_NEAR(last, end, 1 / 30.0) << "sound and picture end together";
+    }
     ASSERT_EQ(packets.size(), shown.size());
     for (size_t i = 0; i < shown.size(); ++i) {
         const int64_t duration = i + 1 < shown.size() ? shown[i + 1] - shown[i] : 333'333;
@@ -119,7 +146,7 @@ void expectPlaysAs(const std::string& path, int width, int height, const std::ve
     if (!plain) return;
     EXPECT_EQ(topLevelBoxes(path), (std::vector<std::string>{"ftyp", "mdat", "moov"}));
     EXPECT_EQ(number(streams[0], "nb_frames"), double(shown.size()));
-    EXPECT_NEAR(number(probe(path, "format").at(0), "duration"), (shown.back() - shown[0] + 333'333) / 1e7, 0.001);
+    EXPECT_NEAR(number(probe(path, "format").at(0), "duration"), end, withSound ? 1 / 30.0 : 0.001);
 }
 
 }  // namespace mp4test

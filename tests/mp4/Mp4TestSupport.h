@@ -27,6 +27,13 @@ std::vector<std::string> topLevelBoxes(const std::string& path);
 // ffmpeg decodes it without a word, ffprobe sees one H.264 stream of this size whose packets
 // are shown at `shown` (100 ns from the first) for as long as the gap to the next (the last
 // for 333,333). A plain file must also carry the frame count and total duration in its index.
-void expectPlaysAs(const std::string& path, int width, int height, const std::vector<int64_t>& shown, bool plain);
+// With sound: next to it one AAC stream, 48 kHz stereo, ending within a frame of the picture.
+void expectPlaysAs(const std::string& path, int width, int height, const std::vector<int64_t>& shown, bool plain,
+                   bool withSound = false);
+
+// Sound for the writer: a sine on each channel (left at `amplitude`, right at half of it).
+std::vector<int16_t> stereoTone(int64_t firstFrame, size_t frames, double hz, double amplitude);
+// The file's sound decoded by ffmpeg to 48 kHz stereo 16-bit.
+std::vector<int16_t> decodedSound(const std::string& path);
 
 }  // namespace mp4test
