@@ -52,8 +52,10 @@ void StartFromMainWindow(HWND window) {
     HRESULT failure = S_OK;
     if (!StartRecording(*app.recorder, region.x, region.y, region.width, region.height, path, &failure))
         ShowRecordingFailure(window, FailureMoment::Starting, path, failure);
-    else if (FAILED(app.recorder->soundStartFailure))
+    else if (FAILED(app.recorder->soundStartFailure)) {
+        RefreshRecordingUi(window);  // the recording runs while the box is open
         ShowSoundMessage(window, SoundStartFailureText(app.recorder->soundStartFailure));
+    }
 }
 
 void OnRecord(HWND window) {

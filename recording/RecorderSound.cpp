@@ -20,16 +20,6 @@ constexpr int64_t kCaptureLatency100ns = 1'000'000;
 // Silence is converted in pieces of at most this many device frames.
 constexpr int64_t kSilencePiece = 4800;
 
-zv::audio::SampleFormat ConverterSample(CaptureSampleFormat sample) {
-    switch (sample) {
-    case CaptureSampleFormat::Int16: return zv::audio::SampleFormat::Int16;
-    case CaptureSampleFormat::Int24In32: return zv::audio::SampleFormat::Int24In32;
-    case CaptureSampleFormat::Int32: return zv::audio::SampleFormat::Int32;
-    case CaptureSampleFormat::Float32: break;
-    }
-    return zv::audio::SampleFormat::Float32;
-}
-
 HRESULT WriteSoundSample(Recorder& r, const int16_t* frames, int64_t count, int64_t firstFrame) {
     const DWORD length = static_cast<DWORD>(count * kSoundChannels * sizeof(int16_t));
     ComRef<IMFMediaBuffer> buffer;
@@ -127,10 +117,7 @@ HRESULT OpenRecordingSound(Recorder& r) {
         PlacePacket(r, nothing);
     };
     ZV_RETURN_IF_FAILED(StartAudioCapture(s.capture, r.soundSource, std::move(callbacks)));
-    const CaptureFormat& format = s.capture.format;
-    const zv::audio::SoundFormat from{static_cast<int>(format.rate), static_cast<int>(format.channels),
-                                      ConverterSample(format.sample)};
-    if (!s.converter.open(from).ok()) {
+    if (!s.converter.open(s.capture.format.sound).ok()) {
         StopAudioCapture(s.capture);
         return AUDCLNT_E_UNSUPPORTED_FORMAT;
     }
@@ -140,7 +127,7 @@ HRESULT OpenRecordingSound(Recorder& r) {
 void StartRecordingSound(Recorder& r, int64_t startQpc100ns) {
     RecorderSound& s = r.sound;
     std::lock_guard<std::mutex> guard(s.lock);
-    s.timeline = std::make_unique<zv::audio::SoundTimeline>(startQpc100ns, static_cast<int>(s.capture.format.rate),
+    s.timeline = std::make_unique<zv::audio::SoundTimeline>(startQpc100ns, s.capture.format.sound.rate,
                                                              r.soundMuted.load());
     s.framesWritten = 0;
     s.writing = true;

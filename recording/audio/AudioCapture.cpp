@@ -5,6 +5,7 @@
 #include <mmdeviceapi.h>
 #include <mmreg.h>
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
@@ -36,16 +37,16 @@ HRESULT ReadCaptureFormat(const WAVEFORMATEX& format, CaptureFormat& out) {
         if (given) valid = given;
     }
     if (tag == WAVE_FORMAT_IEEE_FLOAT && format.wBitsPerSample == 32)
-        out.sample = CaptureSampleFormat::Float32;
+        out.sound.format = zv::audio::SampleFormat::Float32;
     else if (tag == WAVE_FORMAT_PCM && format.wBitsPerSample == 16)
-        out.sample = CaptureSampleFormat::Int16;
+        out.sound.format = zv::audio::SampleFormat::Int16;
     else if (tag == WAVE_FORMAT_PCM && format.wBitsPerSample == 32)
-        out.sample = valid == 24 ? CaptureSampleFormat::Int24In32 : CaptureSampleFormat::Int32;
+        out.sound.format = valid == 24 ? zv::audio::SampleFormat::Int24In32 : zv::audio::SampleFormat::Int32;
     else
         return AUDCLNT_E_UNSUPPORTED_FORMAT;
     if (format.nChannels < 1 || format.nChannels > 8 || format.nSamplesPerSec == 0) return AUDCLNT_E_UNSUPPORTED_FORMAT;
-    out.rate = format.nSamplesPerSec;
-    out.channels = format.nChannels;
+    out.sound.rate = static_cast<int>(format.nSamplesPerSec);
+    out.sound.channels = format.nChannels;
     out.bytesPerFrame = format.nBlockAlign;
     return S_OK;
 }
@@ -96,15 +97,15 @@ HRESULT DrainPackets(AudioCapture& c, int& delivered) {
         BYTE* data = nullptr;
         UINT32 frames = 0;
         DWORD flags = 0;
-        UINT64 qpcPosition = 0;
-        const HRESULT got = c.captureClient->GetBuffer(&data, &frames, &flags, nullptr, &qpcPosition);
+        UINT64 devicePosition = 0, qpcPosition = 0;
+        const HRESULT got = c.captureClient->GetBuffer(&data, &frames, &flags, &devicePosition, &qpcPosition);
         ZV_RETURN_IF_FAILED(got);
         if (got == AUDCLNT_S_BUFFER_EMPTY) return S_OK;
         CapturedPacket packet;
         packet.silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 || !data;
         packet.data = packet.silent ? nullptr : data;
         packet.frames = frames;
-        packet.time100ns = static_cast<int64_t>(qpcPosition);
+        packet.time100ns = c.stamps.stamp(devicePosition, static_cast<int64_t>(qpcPosition), c.format.sound.rate);
         packet.discontinuity = (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0;
         if (frames > 0 && c.callbacks.packet) c.callbacks.packet(packet), ++delivered;
         ZV_RETURN_IF_FAILED(c.captureClient->ReleaseBuffer(frames));
@@ -164,6 +165,13 @@ void CaptureThread(AudioCapture* c) {
 
 }  // namespace
 
+int64_t PacketStamps::stamp(uint64_t devicePosition, int64_t qpc100ns, int rate) {
+    const int64_t positionTime = static_cast<int64_t>(devicePosition) / rate * 10'000'000 +
+                                 static_cast<int64_t>(devicePosition) % rate * 10'000'000 / rate;
+    offsets[count++ % kWindow] = qpc100ns - positionTime;
+    return positionTime + *std::min_element(offsets, offsets + std::min(count, kWindow));
+}
+
 HRESULT ActivatePlatformAudioClient(const SoundSource& source, IAudioClient** client) {
     ComRef<IMMDeviceEnumerator> enumerator;
     ZV_RETURN_IF_FAILED(
@@ -183,6 +191,7 @@ ActivateAudioClientFn activateAudioClient = ActivatePlatformAudioClient;
 
 HRESULT StartAudioCapture(AudioCapture& c, const SoundSource& source, AudioCaptureCallbacks callbacks) {
     StopAudioCapture(c);
+    c.stamps = {};
     HRESULT hr = OpenClient(c, source);
     if (SUCCEEDED(hr)) hr = c.client->Start();
     if (SUCCEEDED(hr)) {

@@ -10,6 +10,7 @@
 
 #include "common/ComRef.h"
 #include "common/WinHandles.h"
+#include "recording/audio/SoundConverter.h"
 #include "recording/audio/SoundSource.h"
 
 #include <atomic>
@@ -17,12 +18,9 @@
 #include <functional>
 #include <thread>
 
-// The device's mix format as the converter needs it; interleaved samples.
-enum class CaptureSampleFormat { Float32, Int16, Int24In32, Int32 };
+// The device's mix format, as the converter takes it, and the size of one frame.
 struct CaptureFormat {
-    uint32_t rate = 0;
-    uint32_t channels = 0;
-    CaptureSampleFormat sample = CaptureSampleFormat::Float32;
+    zv::audio::SoundFormat sound;
     uint32_t bytesPerFrame = 0;
 };
 
@@ -49,12 +47,24 @@ using ActivateAudioClientFn = HRESULT (*)(const SoundSource& source, IAudioClien
 extern ActivateAudioClientFn activateAudioClient;
 HRESULT ActivatePlatformAudioClient(const SoundSource& source, IAudioClient** client);
 
+// Packet stamps from the device's frame position, set on the performance counter by the least
+// late of the recent QPC stamps: Wine stamps packets when they are read, so a burst of packets
+// read at once carries one time; on Windows the stamps are exact and this changes nothing. The
+// device's drift still shows, as the minimum follows the stamps over a few seconds.
+struct PacketStamps {
+    static constexpr int kWindow = 256;  // packets, about 2.5 s
+    int64_t offsets[kWindow] = {};
+    int count = 0;
+    int64_t stamp(uint64_t devicePosition, int64_t qpc100ns, int rate);
+};
+
 struct AudioCapture {
     ComRef<IAudioClient> client;
     ComRef<IAudioCaptureClient> captureClient;
     UniqueKernelHandle bufferEvent;  // null when the device is polled
     UniqueKernelHandle stopEvent;
     CaptureFormat format;
+    PacketStamps stamps;
     AudioCaptureCallbacks callbacks;
     std::thread thread;
     bool started = false;
