@@ -139,7 +139,7 @@ def with_sound(t, folder):
     # A change shows in the next frame (33 ms), the test source reaches the capture within ~30 ms.
     t.check(-0.1 <= heard - seen <= 0.1, "tone and picture change land together (within 100 ms)", heard - seen)
     def at(moment):  # a moment of the test as a time in the decoded sound
-        return heard - start_s + moment - onset - (resumed - paused) * (moment > resumed)
+        return heard - start_s + moment - onset - (resumed - paused) * (moment >= resumed)
     m = 0.35  # the driver's time to post a command
     t.check(max(map(abs, stretch(samples, 0, at(onset) - m)), default=1) == 0, "silence before the tone")
     for label, begin, end in (("on", onset, muted), ("on again", unmuted, paused), ("resumed", resumed, stopped)):
