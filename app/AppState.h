@@ -4,6 +4,7 @@
 
 #include "app/TrayIcon.h"
 #include "common/WinHandles.h"
+#include "recording/audio/SoundSource.h"
 
 #include <cstdint>
 #include <memory>
@@ -56,7 +57,7 @@ struct AppState {
 
     // settings values
     int32_t resolutionChoice = 0;
-    int32_t audioDeviceChoice = 0;
+    SoundSource soundSource;  // the audio device list's choice, by endpoint
     int32_t webcamCornerChoice = 0;
     bool webcamOn = false;
 

@@ -47,9 +47,15 @@ void StartFromMainWindow(HWND window) {
     const CaptureRegion& region = app.selectedRegion;
     app.recorder->notifyWindow = window;
     app.recorder->notifyMessage = WM_RECORDING_ENDED;
+    app.recorder->soundSource = app.soundSource;
+    app.recorder->soundMuted = !app.microphoneOn;
     HRESULT failure = S_OK;
     if (!StartRecording(*app.recorder, region.x, region.y, region.width, region.height, path, &failure))
         ShowRecordingFailure(window, FailureMoment::Starting, path, failure);
+    else if (FAILED(app.recorder->soundStartFailure)) {
+        RefreshRecordingUi(window);  // the recording runs while the box is open
+        ShowSoundMessage(window, SoundStartFailureText(app.recorder->soundStartFailure));
+    }
 }
 
 void OnRecord(HWND window) {
@@ -110,6 +116,8 @@ void OnSettings(HWND window) { OpenSettingsWindow(window); }
 
 void OnMicrophone(HWND) {
     app.microphoneOn = !app.microphoneOn;
+    // During a recording too: the switch mutes the sound from now on.
+    if (app.recorder) SetRecordingMuted(*app.recorder, !app.microphoneOn);
     SetButtonPicture(app.microphoneButton, (app.microphoneOn ? app.gdi.bmpMicOn : app.gdi.bmpMicOff).get());
 }
 
@@ -160,6 +168,9 @@ void StopAndReport(HWND window) {
     if (FAILED(failure))
         ShowRecordingFailure(window, FailureMoment::Recording, app.recorder->outputPath, failure,
                              SUCCEEDED(app.recorder->finalizeResult));
+    const int64_t soundMissingFromMs = app.recorder->soundMissingFromMs.load();
+    if (soundMissingFromMs >= 0)
+        ShowSoundMessage(window, SoundLostText(app.recorder->outputPath, soundMissingFromMs));
 }
 
 bool DispatchMainCommand(HWND mainWindow, WORD id) {

@@ -3,6 +3,8 @@
 #include "recording/DiskSpace.h"
 #include "recording/mediafoundation/BuiltInSinkWriter.h"
 
+#include <audioclient.h>
+
 #include <cwchar>
 
 namespace {
@@ -67,4 +69,49 @@ void ShowRecordingFailure(HWND owner, FailureMoment moment, const std::wstring& 
                           bool finished) {
     MessageBoxW(owner, RecordingFailureText(moment, target, failure, finished).c_str(), L"Zentrovia",
                 MB_OK | MB_ICONWARNING);
+}
+
+namespace {
+
+constexpr wchar_t kDeviceGone[] = L"The sound device is no longer there.";
+
+struct SoundReason {
+    HRESULT code;
+    const wchar_t* text;
+};
+
+constexpr SoundReason kSoundReasons[] = {
+    {AUDCLNT_E_DEVICE_INVALIDATED, kDeviceGone},
+    {HRESULT_FROM_WIN32(ERROR_NOT_FOUND), kDeviceGone},
+    {AUDCLNT_E_DEVICE_IN_USE, L"Another program holds the sound device for itself."},
+    {E_ACCESSDENIED, L"Zentrovia is not allowed to use the microphone (Windows privacy settings)."},
+    {AUDCLNT_E_WRONG_ENDPOINT_TYPE, L"This system cannot record what it plays."},
+    {AUDCLNT_E_UNSUPPORTED_FORMAT, L"The sound device's format is not supported."},
+    {AUDCLNT_E_SERVICE_NOT_RUNNING, L"The Windows audio service is not running."},
+};
+
+}  // namespace
+
+std::wstring SoundStartFailureText(HRESULT failure) {
+    std::wstring reason;
+    for (const SoundReason& known : kSoundReasons)
+        if (known.code == failure) reason = known.text;
+    if (reason.empty()) {
+        wchar_t text[96];
+        std::swprintf(text, 96, L"The sound could not be recorded (error 0x%08lX).", static_cast<unsigned long>(failure));
+        reason = text;
+    }
+    return L"Recording without sound:\n" + reason + L"\n\nThe picture is recorded as usual.";
+}
+
+std::wstring SoundLostText(const std::wstring& target, int64_t missingFromMs) {
+    const int64_t seconds = missingFromMs / 1000;
+    wchar_t from[32];
+    std::swprintf(from, 32, L"%lld:%02lld", static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));
+    return L"The sound is missing from " + std::wstring(from) + L" on:\n" + target +
+           L"\n\nThe sound device went away during the recording; the recording is silent from there.";
+}
+
+void ShowSoundMessage(HWND owner, const std::wstring& text) {
+    MessageBoxW(owner, text.c_str(), L"Zentrovia", MB_OK | MB_ICONWARNING);
 }

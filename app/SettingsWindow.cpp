@@ -88,10 +88,26 @@ void CreateControls(HWND window, const SettingsState& state) {
     current.resolutionList = FillList(lists[0], {std::begin(kResolutions), std::end(kResolutions)},
                                       std::clamp(state.resolution, 0, resolutionCount - 1));
     std::vector<const wchar_t*> audio{L"No Audio"};
-    for (const std::wstring& name : state.audioDevices) audio.push_back(name.c_str());
+    for (const AudioDevice& device : state.audioDevices) audio.push_back(device.name.c_str());
+    audio.push_back(L"System sound");
     current.audioList = FillList(lists[1], audio, std::clamp(state.audioDevice, 0, int32_t(audio.size()) - 1));
     // The corner is shown as stored: a value outside the list selects nothing.
     current.cornerList = FillList(lists[2], {std::begin(kCorners), std::end(kCorners)}, state.webcamCorner);
+}
+
+// The audio list is "No Audio", the devices, "System sound"; a device chosen earlier that is
+// gone now shows as "No Audio".
+int32_t AudioListIndex(const SoundSource& source, const std::vector<AudioDevice>& devices) {
+    if (source.kind == SoundSourceKind::SystemSound) return int32_t(devices.size()) + 1;
+    for (size_t i = 0; i < devices.size(); ++i)
+        if (source.kind == SoundSourceKind::Device && devices[i].endpointId == source.endpointId) return int32_t(i) + 1;
+    return 0;
+}
+
+SoundSource AudioListSource(int32_t index, const std::vector<AudioDevice>& devices) {
+    if (index <= 0) return {};
+    if (size_t(index) > devices.size()) return {SoundSourceKind::SystemSound, L""};
+    return {SoundSourceKind::Device, devices[size_t(index) - 1].endpointId};
 }
 
 int32_t Selection(HWND list) {
@@ -163,10 +179,10 @@ void OpenSettingsWindow(HWND mainWindow) {
     }
     static SettingsState state;
     state.resolution = app.resolutionChoice;
-    state.audioDevice = app.audioDeviceChoice;
     state.webcamCorner = app.webcamCornerChoice;
     state.applied = false;
     state.audioDevices = AudioDeviceList();
+    state.audioDevice = AudioListIndex(app.soundSource, state.audioDevices);
     RegisterSettingsClass();
     HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_DLGMODALFRAME, kClassName, kTitle, WS_POPUPWINDOW | WS_DLGFRAME,
                                   0, 0, kWidth, kHeight, mainWindow, nullptr, GetModuleHandleW(nullptr), &state);
@@ -176,7 +192,7 @@ void OpenSettingsWindow(HWND mainWindow) {
     // A program-wide quit has destroyed the window with its owner; there is nothing to apply to.
     if (RunNestedLoop(window) != LoopEnd::WindowGone || AppQuitRequested() || !state.applied) return;
     app.resolutionChoice = state.resolution;
-    app.audioDeviceChoice = state.audioDevice;
+    app.soundSource = AudioListSource(state.audioDevice, state.audioDevices);
     app.webcamCornerChoice = state.webcamCorner;
     WebcamOverlay& overlay = WebcamOverlay::instance();
     if (app.webcamOn && overlay.running) overlay.placeInCorner(app.webcamCornerChoice);

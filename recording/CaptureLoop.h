@@ -3,7 +3,8 @@
 // runs against a simulated clock in tests. `Shared` is the recorder (fields state,
 // stopRequested, pauseStartMs, currentPauseMs, totalPausedMs, pauseLock); `Env` supplies
 // nowMs(), sleepMs(ms) and grab(sampleTime100ns), which returns false when the recording
-// cannot go on (the writer failed); the loop then ends as if told to stop.
+// cannot go on (the writer failed); the loop then ends as if told to stop. The pause fields
+// start at zero: the recording's start clears them before the worker runs.
 #include "recording/RecorderState.h"
 #include "recording/RecordingFormat.h"
 
@@ -42,22 +43,13 @@ PassPlan PlanPass(Shared& r, Env& env) {
     if (plan.state == Recording) {
         plan.recordingTimeMs = nowMs - r.totalPausedMs - r.currentPauseMs;
     } else if (plan.state == Paused) {
-        if (r.pauseStartMs == 0)
-            r.pauseStartMs = nowMs;
-        else
-            r.currentPauseMs = nowMs - r.pauseStartMs;
+        r.currentPauseMs = nowMs - r.pauseStartMs;
     }
     return plan;
 }
 
 template <typename Shared, typename Env>
 void RunCaptureLoop(Shared& r, Env& env) {
-    {
-        std::lock_guard<std::mutex> guard(r.pauseLock);
-        r.currentPauseMs = 0;
-        r.pauseStartMs = 0;
-        r.totalPausedMs = 0;
-    }
     int64_t frameIndex = 0;
     while (!r.stopRequested.load()) {
         PassPlan plan = PlanPass(r, env);
@@ -74,21 +66,27 @@ void RunCaptureLoop(Shared& r, Env& env) {
     }
 }
 
-// The UI thread's side of a pause: the worker measures it from its next pass on.
-template <typename Shared>
-void BeginPause(Shared& r) {
+// The UI thread's side of a pause, at the instant `nowMs()` gives (the worker's clock). The
+// instants of the click are the ones the sound is cut at too; read under the lock the worker's
+// pass holds, so no frame is stamped after a pause's start.
+template <typename Shared, typename Clock>
+int64_t BeginPause(Shared& r, Clock nowMs) {
     std::lock_guard<std::mutex> guard(r.pauseLock);
+    r.pauseStartMs = nowMs();
+    r.currentPauseMs = 0;
     r.state = Paused;
+    return r.pauseStartMs;
 }
 
-// The UI thread's side of a resume: fold the measured pause into the total and carry on.
-// Done under the lock the worker's pass holds, so a pass that saw Paused can neither
-// restart the pause clock nor store a measurement after the fold.
-template <typename Shared>
-void FoldResume(Shared& r) {
+// The UI thread's side of a resume: fold the pause into the total and carry on; gives the
+// instant of the resume.
+template <typename Shared, typename Clock>
+int64_t FoldResume(Shared& r, Clock nowMs) {
     std::lock_guard<std::mutex> guard(r.pauseLock);
-    r.totalPausedMs += r.currentPauseMs;
+    const int64_t resumedMs = nowMs();
+    r.totalPausedMs += resumedMs - r.pauseStartMs;
     r.currentPauseMs = 0;
     r.pauseStartMs = 0;
     r.state = Recording;
+    return resumedMs;
 }

@@ -10,19 +10,13 @@ constexpr DWORD kWorkerCheckIntervalMs = 10;
 constexpr DWORD kStopWaitMs = 1000;
 constexpr DWORD kDiscardWaitMs = 2000;
 
-// The worker's view of the platform: performance-counter clock, Sleep, the grab and the
+// The worker's view of the platform: the recording's clock, Sleep, the grab and the
 // free-space guard, checked about once a second rather than per frame.
 struct WorkerEnvironment {
     Recorder& recorder;
-    LARGE_INTEGER frequency{};
-    LARGE_INTEGER start{};
     int64_t nextDiskCheckMs = 0;
 
-    int64_t nowMs() {
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
-        return WorkerClockMs(now.QuadPart, start.QuadPart, frequency.QuadPart);
-    }
+    int64_t nowMs() { return RecordingClockMs(recorder); }
     void sleepMs(int64_t ms) { Sleep(static_cast<DWORD>(ms)); }
     bool grab(int64_t sampleTime) {
         recorder.captureFrame(sampleTime);
@@ -43,8 +37,6 @@ void CaptureWorker(Recorder* recorder) {
     // Physical pixels for the screen's size, the pointer and the copy; the thread ends with it.
     PerMonitorAwareThread physicalPixels;
     WorkerEnvironment env{*recorder};
-    QueryPerformanceFrequency(&env.frequency);
-    QueryPerformanceCounter(&env.start);
     RunCaptureLoop(*recorder, env);
     // The main window ends the recording on its own thread; the worker never touches windows.
     if (FAILED(recorder->writerFailure.load()) && !recorder->stopRequested.load() && recorder->notifyWindow)
@@ -52,6 +44,16 @@ void CaptureWorker(Recorder* recorder) {
     ReleaseGrabSurface(*recorder);
     // Last touch of the recorder: stop() may hand the writer on as soon as it sees this.
     recorder->workerActive.store(false);
+}
+
+int64_t RecordingClockMs(const Recorder& r) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return WorkerClockMs(now.QuadPart, r.clockStart.QuadPart, r.clockFrequency.QuadPart);
+}
+
+int64_t RecordingInstant100ns(const Recorder& r, int64_t clockMs) {
+    return PerformanceCounter100ns(r.clockStart.QuadPart, r.clockFrequency.QuadPart) + clockMs * kTicksPerMs;
 }
 
 bool WaitForWorker(Recorder& r, DWORD limitMs) {
@@ -65,6 +67,7 @@ bool WaitForWorker(Recorder& r, DWORD limitMs) {
 
 HRESULT Recorder::stop() {
     if (state.load() == Ready) return S_OK;
+    const int64_t stoppedAt = RecordingInstant100ns(*this, RecordingClockMs(*this));
     stopRequested.exchange(true);
     state = Ready;
     if (workerThread.joinable()) {
@@ -73,6 +76,8 @@ HRESULT Recorder::stop() {
         else
             workerThread.detach();  // still inside a long grab; it ends by itself
     }
+    // The sound ends with the picture's last frame, written before the writer is taken away.
+    FinishRecordingSound(*this, stoppedAt, videoEnd100ns.load());
     // Taking the writer under the lock waits for a WriteSample in progress; a detached worker
     // finds the slot empty afterwards and drops its frame instead of touching this writer.
     ComRef<IMFSinkWriter> writer;

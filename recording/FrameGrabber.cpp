@@ -84,6 +84,7 @@ HRESULT WriteFrameSample(Recorder& r, int64_t sampleTime) {
     // stop() takes the writer away once it stops waiting for us; then the frame is dropped.
     if (!r.sinkWriter) return MF_E_SHUTDOWN;
     const HRESULT written = r.sinkWriter->WriteSample(r.streamIndex, sample.get());
+    if (SUCCEEDED(written)) r.videoEnd100ns = sampleTime + kFrameDuration100ns;
     // The first failing write ends the recording (the worker sees it after this grab).
     HRESULT none = S_OK;
     if (FAILED(written)) r.writerFailure.compare_exchange_strong(none, written);

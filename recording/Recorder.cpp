@@ -43,16 +43,37 @@ HRESULT MakeInputType(int32_t width, int32_t height, ComRef<IMFMediaType>& type)
     return SetFrameGeometry(type.get(), width, height);
 }
 
+// 48 kHz stereo, 16 bits a sample: the AAC the file gets and the PCM the recorder gives.
+HRESULT MakeSoundType(const GUID& subtype, UINT32 bytesPerSecond, ComRef<IMFMediaType>& type) {
+    ZV_RETURN_IF_FAILED(NewMediaType(type.put()));
+    ZV_RETURN_IF_FAILED(type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio));
+    ZV_RETURN_IF_FAILED(type->SetGUID(MF_MT_SUBTYPE, subtype));
+    ZV_RETURN_IF_FAILED(type->SetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, kSoundRate));
+    ZV_RETURN_IF_FAILED(type->SetUINT32(MF_MT_AUDIO_NUM_CHANNELS, kSoundChannels));
+    ZV_RETURN_IF_FAILED(type->SetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, 16));
+    if (subtype == MFAudioFormat_PCM) ZV_RETURN_IF_FAILED(type->SetUINT32(MF_MT_AUDIO_BLOCK_ALIGNMENT, kSoundChannels * 2));
+    return type->SetUINT32(MF_MT_AUDIO_AVG_BYTES_PER_SECOND, bytesPerSecond);
+}
+
+HRESULT AddStream(IMFSinkWriter* writer, const ComRef<IMFMediaType>& output, const ComRef<IMFMediaType>& input,
+                  DWORD& index) {
+    ZV_RETURN_IF_FAILED(writer->AddStream(output.get(), &index));
+    return writer->SetInputMediaType(index, input.get(), nullptr);
+}
+
 // One attempt with one source of writers; on failure everything it made is released.
 HRESULT OpenWriter(CreateSinkWriterFn create, const std::wstring& path, int32_t width, int32_t height,
-                   ComRef<IMFSinkWriter>& writer, DWORD& streamIndex) {
+                   bool withSound, ComRef<IMFSinkWriter>& writer, DWORD& streamIndex, DWORD& soundIndex) {
     ZV_RETURN_IF_FAILED(create(path.c_str(), writer.put()));
-    ComRef<IMFMediaType> outputType;
+    ComRef<IMFMediaType> outputType, inputType;
     ZV_RETURN_IF_FAILED(MakeOutputType(width, height, outputType));
-    ZV_RETURN_IF_FAILED(writer->AddStream(outputType.get(), &streamIndex));
-    ComRef<IMFMediaType> inputType;
     ZV_RETURN_IF_FAILED(MakeInputType(width, height, inputType));
-    ZV_RETURN_IF_FAILED(writer->SetInputMediaType(streamIndex, inputType.get(), nullptr));
+    ZV_RETURN_IF_FAILED(AddStream(writer.get(), outputType, inputType, streamIndex));
+    if (withSound) {
+        ZV_RETURN_IF_FAILED(MakeSoundType(MFAudioFormat_AAC, kSoundBytesPerSecond, outputType));
+        ZV_RETURN_IF_FAILED(MakeSoundType(MFAudioFormat_PCM, kSoundRate * kSoundChannels * 2, inputType));
+        ZV_RETURN_IF_FAILED(AddStream(writer.get(), outputType, inputType, soundIndex));
+    }
     return writer->BeginWriting();
 }
 
@@ -79,23 +100,24 @@ Recorder::~Recorder() {
     if (comInitialized_) CoUninitialize();
 }
 
-HRESULT Recorder::setupSinkWriter() {
+HRESULT Recorder::setupSinkWriter(bool withSound) {
     const SinkWriterFactories& factories = sinkWriterFactories;
     ComRef<IMFSinkWriter> writer;
-    DWORD index = 0;
+    DWORD index = 0, soundIndex = 0;
     // Without Media Foundation the platform has no writer to offer: straight to our own.
     HRESULT hr = MF_E_PLATFORM_NOT_INITIALIZED;
     if (MediaFoundation().present())
-        hr = OpenWriter(factories.platform, outputPath, frameWidth, frameHeight, writer, index);
+        hr = OpenWriter(factories.platform, outputPath, frameWidth, frameHeight, withSound, writer, index, soundIndex);
     writerCopiesFrame = FAILED(hr) && factories.builtIn;
     if (writerCopiesFrame) {
         // The platform could not give us an H.264 MP4 writer (Wine, editions without the media
         // features, no encoder): let go of what it made and use the program's own writer.
         writer.reset();
-        index = 0;
-        hr = OpenWriter(factories.builtIn, outputPath, frameWidth, frameHeight, writer, index);
+        index = soundIndex = 0;
+        hr = OpenWriter(factories.builtIn, outputPath, frameWidth, frameHeight, withSound, writer, index, soundIndex);
     }
     streamIndex = index;
+    soundStreamIndex = soundIndex;
     if (FAILED(hr)) return hr;
     std::lock_guard<std::mutex> guard(writerLock);
     sinkWriter = std::move(writer);

@@ -1,13 +1,16 @@
 #pragma once
 // The one object through which the program records the screen: capture rectangle, output
 // file, sink writer, worker thread and the pause bookkeeping that keeps paused time out of
-// the video's timeline. Its operations, by file: Recorder.cpp (construction, setupSinkWriter),
-// FrameGrabber.cpp (captureFrame, ReleaseGrabSurface), CaptureWorker.cpp (the worker, stop,
-// WaitForWorker, DiscardRecorder), RecordingControl.cpp (StartRecording, PauseRecording, ResumeRecording).
+// the video's timeline, and the sound path beside it. Its operations, by file: Recorder.cpp
+// (construction, setupSinkWriter), FrameGrabber.cpp (captureFrame, ReleaseGrabSurface),
+// CaptureWorker.cpp (the worker, stop, WaitForWorker, DiscardRecorder), RecordingControl.cpp
+// (StartRecording, PauseRecording, ResumeRecording, SetRecordingMuted), RecorderSound.cpp (the sound).
 #include "common/ComRef.h"
 #include "common/WinHandles.h"
+#include "recording/RecorderSound.h"
 #include "recording/RecorderState.h"
 #include "recording/ScreenScale.h"
+#include "recording/audio/SoundSource.h"
 
 #include <windows.h>
 #include "recording/mediafoundation/MediaFoundation.h"
@@ -25,7 +28,8 @@ public:
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
 
-    HRESULT setupSinkWriter();
+    // With sound, the writer gets a second stream (AAC from 16-bit PCM) at soundStreamIndex.
+    HRESULT setupSinkWriter(bool withSound = false);
     HRESULT captureFrame(int64_t sampleTime);
     // Ends the recording and finalizes the file. The result is the first failure of this
     // recording (the writer's during it, else Finalize's); S_OK when nothing was recording.
@@ -41,8 +45,12 @@ public:
     std::wstring outputPath;
     ComRef<IMFSinkWriter> sinkWriter;
     DWORD streamIndex = 0;
+    DWORD soundStreamIndex = 0;
     std::atomic<bool> stopRequested{false};
     std::thread workerThread;
+    // The recording's clock, shared by the frames and the sound: performance-counter ticks at its start.
+    LARGE_INTEGER clockStart{};
+    LARGE_INTEGER clockFrequency{};
     int64_t pauseStartMs = 0;
     int64_t currentPauseMs = 0;
     int64_t totalPausedMs = 0;
@@ -74,12 +82,28 @@ public:
     HWND notifyWindow = nullptr;
     UINT notifyMessage = 0;
 
+    // Sound: the source chosen for the next recording and the mute switch (both set by the UI).
+    SoundSource soundSource;
+    std::atomic<bool> soundMuted{false};
+    // Why this recording goes on without sound although a source was chosen (S_OK: it has sound,
+    // or none was chosen).
+    HRESULT soundStartFailure = S_OK;
+    // Recording time from which the source was gone, -1 while it is there.
+    std::atomic<int64_t> soundMissingFromMs{-1};
+    RecorderSound sound;
+    // The end of the last frame written (its time plus its duration), where the sound ends too.
+    std::atomic<int64_t> videoEnd100ns{0};
+
 private:
     bool comInitialized_ = false;
     bool mediaStarted_ = false;
 };
 
 void CaptureWorker(Recorder* recorder);
+// Milliseconds since the recording's start, paused time included, and such a time as an
+// instant of the performance counter in 100 ns units.
+int64_t RecordingClockMs(const Recorder& recorder);
+int64_t RecordingInstant100ns(const Recorder& recorder, int64_t clockMs);
 
 // Lets go of the grab's surface; the worker calls it when it leaves its loop, the destructor
 // once more. The next grab makes a new one.
@@ -101,3 +125,5 @@ bool StartRecording(Recorder& recorder, int32_t x, int32_t y, int32_t width, int
                     const std::wstring& outputPath, HRESULT* failure = nullptr);
 void PauseRecording(Recorder& recorder);
 void ResumeRecording(Recorder& recorder);
+// The mute switch, during a recording too: silence from this instant on, or sound again.
+void SetRecordingMuted(Recorder& recorder, bool muted);

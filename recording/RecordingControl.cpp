@@ -29,9 +29,31 @@ bool StartRecording(Recorder& r, int32_t x, int32_t y, int32_t width, int32_t he
     r.outputPath = outputPath;
     r.frameWidth = size.width;
     r.frameHeight = size.height;
-    const HRESULT setUp = r.setupSinkWriter();
-    if (FAILED(setUp)) return Refuse(setUp, failure);
+    // A source that cannot be opened, or a writer that takes no sound, leaves the picture alone.
+    r.soundStartFailure = S_OK;
+    r.soundMissingFromMs = -1;
+    bool withSound = false;
+    if (r.soundSource.kind != SoundSourceKind::None) {
+        r.soundStartFailure = OpenRecordingSound(r);
+        withSound = SUCCEEDED(r.soundStartFailure);
+    }
+    HRESULT setUp = r.setupSinkWriter(withSound);
+    if (FAILED(setUp) && withSound) {
+        StopAudioCapture(r.sound.capture);
+        r.soundStartFailure = setUp;
+        withSound = false;
+        setUp = r.setupSinkWriter(false);
+    }
+    if (FAILED(setUp)) {
+        StopAudioCapture(r.sound.capture);
+        return Refuse(setUp, failure);
+    }
     r.writerFailure = S_OK;
+    r.videoEnd100ns = 0;
+    r.pauseStartMs = r.currentPauseMs = r.totalPausedMs = 0;
+    QueryPerformanceFrequency(&r.clockFrequency);
+    QueryPerformanceCounter(&r.clockStart);
+    if (withSound) StartRecordingSound(r, RecordingInstant100ns(r, 0));
     r.state = Recording;
     r.stopRequested.exchange(false);
     r.workerActive.store(true);
@@ -46,10 +68,20 @@ bool StartRecording(Recorder& r, int32_t x, int32_t y, int32_t width, int32_t he
     return true;
 }
 
+// The sound is cut at the very instants the picture is.
 void PauseRecording(Recorder& r) {
-    if (r.state.load() == Recording) BeginPause(r);
+    if (r.state.load() != Recording) return;
+    const int64_t pausedMs = BeginPause(r, [&r] { return RecordingClockMs(r); });
+    PauseRecordingSound(r, RecordingInstant100ns(r, pausedMs));
 }
 
 void ResumeRecording(Recorder& r) {
-    if (r.state.load() == Paused) FoldResume(r);
+    if (r.state.load() != Paused) return;
+    const int64_t resumedMs = FoldResume(r, [&r] { return RecordingClockMs(r); });
+    ResumeRecordingSound(r, RecordingInstant100ns(r, resumedMs));
+}
+
+void SetRecordingMuted(Recorder& r, bool muted) {
+    r.soundMuted = muted;
+    MuteRecordingSound(r, muted, PerformanceCounterNow100ns());
 }

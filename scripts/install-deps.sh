@@ -8,7 +8,7 @@ packages=(
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     googletest libgtest-dev libgmock-dev
     wine wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick
-    ffmpeg libavcodec-dev libavutil-dev libswresample-dev pkg-config
+    ffmpeg libavcodec-dev libavutil-dev libswresample-dev pkg-config pulseaudio python3-tk
     dpkg-dev make
     clang-14 libclang-rt-14-dev nsis openssl ca-certificates
 )

@@ -1,7 +1,12 @@
 #pragma once
-// Names of the active audio capture devices, offered by the settings window.
+// The active audio capture devices, offered by the settings window.
 #include <string>
 #include <vector>
 
-// Friendly names in the platform's endpoint order; every failure only shortens the list.
-std::vector<std::wstring> AudioDeviceList();
+struct AudioDevice {
+    std::wstring endpointId;  // what a recording opens the device by
+    std::wstring name;
+};
+
+// In the platform's endpoint order; every failure only shortens the list.
+std::vector<AudioDevice> AudioDeviceList();

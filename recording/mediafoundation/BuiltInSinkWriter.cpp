@@ -28,11 +28,21 @@ HRESULT ReadFrameSize(IMFMediaType* type, StreamFormat& format) {
     return S_OK;
 }
 
-HRESULT CheckSubtype(IMFMediaType* type, const GUID& expected) {
+HRESULT CheckSubtype(IMFMediaType* type, const GUID& expected, const GUID& expectedMajor = MFMediaType_Video) {
     GUID major{}, subtype{};
     ZV_RETURN_IF_FAILED(type->GetGUID(MF_MT_MAJOR_TYPE, &major));
     ZV_RETURN_IF_FAILED(type->GetGUID(MF_MT_SUBTYPE, &subtype));
-    return (major == MFMediaType_Video && subtype == expected) ? S_OK : MF_E_INVALIDMEDIATYPE;
+    return (major == expectedMajor && subtype == expected) ? S_OK : MF_E_INVALIDMEDIATYPE;
+}
+
+// The one sound format the file layer takes: AAC made from 16-bit PCM, 48 kHz stereo.
+HRESULT CheckSound(IMFMediaType* type, const GUID& subtype) {
+    ZV_RETURN_IF_FAILED(CheckSubtype(type, subtype, MFMediaType_Audio));
+    UINT32 rate = 0, channels = 0, bits = 0;
+    ZV_RETURN_IF_FAILED(type->GetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, &rate));
+    ZV_RETURN_IF_FAILED(type->GetUINT32(MF_MT_AUDIO_NUM_CHANNELS, &channels));
+    ZV_RETURN_IF_FAILED(type->GetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, &bits));
+    return rate == 48'000 && channels == 2 && bits == 16 ? S_OK : MF_E_INVALIDMEDIATYPE;
 }
 
 // The file layer's failure as the platform's writer would report it, so the reasons shown to
@@ -59,7 +69,13 @@ public:
     // IMFSinkWriter
     STDMETHODIMP AddStream(IMFMediaType* type, DWORD* index) override {
         if (!type || !index) return E_POINTER;
-        if (streamAdded_ || writing_) return MF_E_INVALIDREQUEST;  // one video stream only
+        if (writing_ || soundAdded_) return MF_E_INVALIDREQUEST;  // one video stream, then one sound stream
+        if (streamAdded_) {
+            ZV_RETURN_IF_FAILED(CheckSound(type, MFAudioFormat_AAC));
+            soundAdded_ = true;
+            *index = kSoundStream;
+            return S_OK;
+        }
         ZV_RETURN_IF_FAILED(CheckSubtype(type, MFVideoFormat_H264));
         ZV_RETURN_IF_FAILED(ReadFrameSize(type, output_));
         // Rate and bitrate come from the caller, as the platform's writer takes them.
@@ -75,6 +91,11 @@ public:
     }
     STDMETHODIMP SetInputMediaType(DWORD index, IMFMediaType* type, IMFAttributes*) override {
         if (!type) return E_POINTER;
+        if (soundAdded_ && index == kSoundStream) {
+            ZV_RETURN_IF_FAILED(CheckSound(type, MFAudioFormat_PCM));
+            soundInputSet_ = true;
+            return S_OK;
+        }
         if (!streamAdded_ || index != 0) return MF_E_INVALIDSTREAMNUMBER;
         ZV_RETURN_IF_FAILED(CheckSubtype(type, MFVideoFormat_RGB32));
         StreamFormat input;
@@ -85,20 +106,24 @@ public:
         return S_OK;
     }
     STDMETHODIMP BeginWriting() override {
-        if (!inputSet_ || writing_) return MF_E_INVALIDREQUEST;
+        if (!inputSet_ || soundAdded_ != soundInputSet_ || writing_) return MF_E_INVALIDREQUEST;
         VideoFileWriterConfig config;
         config.width = static_cast<int>(output_.width);
         config.height = static_cast<int>(output_.height);
         config.bitrate = output_.bitrate;
         config.frameDuration100ns = output_.frameDuration100ns;
+        config.audio = soundAdded_;
         if (!file_.open(std::filesystem::path(path_), config)) return MF_E_INVALIDMEDIATYPE;
+        // The sound encoder refused: no sound stream rather than a file that lacks one silently.
+        if (soundAdded_ && !file_.hasAudio()) return MF_E_INVALIDMEDIATYPE;
         writing_ = true;
         return S_OK;
     }
     STDMETHODIMP WriteSample(DWORD index, IMFSample* sample) override {
         if (!sample) return E_POINTER;
-        if (index != 0) return MF_E_INVALIDSTREAMNUMBER;
+        if (index != 0 && !(soundAdded_ && index == kSoundStream)) return MF_E_INVALIDSTREAMNUMBER;
         if (!writing_ || finalized_) return MF_E_INVALIDREQUEST;
+        if (index == kSoundStream) return writeSound(sample);
         LONGLONG time = 0;
         ZV_RETURN_IF_FAILED(sample->GetSampleTime(&time));
         ComRef<IMFMediaBuffer> buffer;
@@ -128,12 +153,29 @@ public:
     STDMETHODIMP GetStatistics(DWORD, MF_SINK_WRITER_STATISTICS*) override { return E_NOTIMPL; }
 
 private:
+    static constexpr DWORD kSoundStream = 1;
     ~BuiltInSinkWriter() = default;
+
+    HRESULT writeSound(IMFSample* sample) {
+        LONGLONG time = 0;
+        ZV_RETURN_IF_FAILED(sample->GetSampleTime(&time));
+        ComRef<IMFMediaBuffer> buffer;
+        ZV_RETURN_IF_FAILED(sample->ConvertToContiguousBuffer(buffer.put()));
+        BYTE* bytes = nullptr;
+        DWORD length = 0;
+        ZV_RETURN_IF_FAILED(buffer->Lock(&bytes, nullptr, &length));
+        const bool written = file_.writeAudio(reinterpret_cast<const int16_t*>(bytes), length / 4, time);
+        buffer->Unlock();
+        if (written) return S_OK;
+        return file_.failure() != WriterFailure::None ? FailureResult(file_.failure()) : MF_E_NOTACCEPTING;
+    }
 
     std::wstring path_;
     StreamFormat output_;
     bool streamAdded_ = false;
     bool inputSet_ = false;
+    bool soundAdded_ = false;
+    bool soundInputSet_ = false;
     bool writing_ = false;
     bool finalized_ = false;
     VideoFileWriter file_;

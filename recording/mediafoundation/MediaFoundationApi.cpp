@@ -20,6 +20,7 @@ MediaFoundationApi Load() {
     Resolve(platform, "MFCreateMediaType", api.createMediaType);
     Resolve(platform, "MFCreateMemoryBuffer", api.createMemoryBuffer);
     Resolve(platform, "MFCreateSample", api.createSample);
+    Resolve(platform, "MFCreateAttributes", api.createAttributes);
     Resolve(readWrite, "MFCreateSinkWriterFromURL", api.createSinkWriterFromURL);
     return api;
 }

@@ -12,6 +12,7 @@ struct MediaFoundationApi {
     decltype(&MFCreateMediaType) createMediaType = nullptr;
     decltype(&MFCreateMemoryBuffer) createMemoryBuffer = nullptr;
     decltype(&MFCreateSample) createSample = nullptr;
+    decltype(&MFCreateAttributes) createAttributes = nullptr;
 
     // True only when every function above was found.
     bool present() const;

@@ -1,5 +1,6 @@
 """What the Zentrovia journeys share: starting the program, reading its window and tray menu
 as a user sees them, and checking a recording with ffprobe/ffmpeg."""
+import array
 import hashlib
 import re
 import time
@@ -8,7 +9,8 @@ from pathlib import Path
 
 import zvtest as zv
 
-RECORD, PAUSE, FOLDER, BROWSE, STATUS = 1001, 1003, 1011, 1012, 1007
+RECORD, PAUSE, MICROPHONE, FOLDER, BROWSE, STATUS, SETTINGS = 1001, 1003, 1010, 1011, 1012, 1007, 32773
+CB_GETCOUNT, CB_SETCURSEL = 0x0146, 0x014E
 WM_TRAYICON, WM_RBUTTONUP, WM_LBUTTONDBLCLK, BM_GETIMAGE = 0x0401, 0x0205, 0x0203, 0x00F6
 READY = "Ready to Record"
 CLOCK = re.compile(r"(?:Recording|Duration): (\d\d):(\d\d):(\d\d)$")
@@ -88,11 +90,17 @@ def new_recording(t, folder, before):
     return folder / made[0]
 
 
-def check_recording(t, path, expected_s, label):
-    """One full-screen H.264 stream, expected_s long (a pause left out), no hole, decoded without a word."""
+def check_recording(t, path, expected_s, label, sound=False):
+    """One full-screen H.264 stream, with sound also one AAC 48 kHz stereo stream ending within a
+    frame of the picture; expected_s long (a pause left out), no hole, decoded without a word."""
     probe = zv.ffprobe_json(path)
-    streams = [(s["codec_name"], s["width"], s["height"]) for s in probe["streams"]]
-    t.check_equal(streams, [("h264", 1920, 1080)], f"{label}: one full-screen H.264 stream")
+    streams = [(s["codec_name"], s.get("width", s.get("sample_rate")), s.get("height", s.get("channels")))
+               for s in probe["streams"]]
+    t.check_equal(streams, [("h264", 1920, 1080)] + [("aac", "48000", 2)] * sound,
+                  f"{label}: one full-screen H.264 stream" + " and AAC 48 kHz stereo" * sound)
+    if sound:
+        ends = [float(s["start_time"]) + float(s["duration"]) for s in probe["streams"]]
+        t.check(abs(ends[0] - ends[1]) <= 1 / 30, f"{label}: picture and sound end within a frame", ends)
     duration = float(probe["format"]["duration"])
     t.check(abs(duration - expected_s) <= 1.0, f"{label}: {duration:.2f} s long, recorded {expected_s:.2f} s")
     times = [float(f["pts_time"]) for f in zv.ffprobe_frames(path)]
@@ -115,3 +123,35 @@ def decoded_pixels(path, at_s):
 def linux_path(windows_path):
     """C:\\... of the session's prefix as a Linux path."""
     return Path(zv.env().session_env["WINEPREFIX"], "drive_c", *windows_path[3:].split("\\"))
+
+
+def list_texts(combo):
+    """The items of a combo box, read by selecting each in turn."""
+    count = int(zv.run_driver("send", "--hwnd", combo, "--msg", CB_GETCOUNT)[0]["result"])
+    texts = []
+    for i in range(count):
+        zv.run_driver("send", "--hwnd", combo, "--msg", CB_SETCURSEL, "--wparam", i)
+        texts.append(zv.run_driver("text", "--hwnd", combo)[0]["text"])
+    return texts
+
+
+def choose_sound(app, name):
+    """Applies the settings window's audio entry `name`; gives the list's entries."""
+    zv.run_driver("command", "--hwnd", app.hwnd, "--id", SETTINGS)
+    win = zv.find_window(title="General Settings", pid=app.pid)
+    combo = next(r["hwnd"] for r in zv.run_driver("children", "--hwnd", win["hwnd"]) if r["id"] == "31")
+    texts = list_texts(combo)
+    zv.run_driver("send", "--hwnd", combo, "--msg", CB_SETCURSEL, "--wparam", texts.index(name))
+    zv.run_driver("command", "--hwnd", win["hwnd"], "--id", 20)  # Apply Settings
+    zv.wait_for(lambda: not zv.windows(title="General Settings", pid=app.pid), 10, what="the settings to close")
+    return texts
+
+
+def decoded_sound(path):
+    """The left channel of the sound as 48 kHz floats, the right one's largest difference from it,
+    and the stream's start time."""
+    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", str(path), "-map", "0:a:0", "-f", "f32le", "-ar", "48000", "-"],
+                         capture_output=True, timeout=120).stdout
+    both = array.array("f", raw[:len(raw) // 8 * 8])
+    start = float(zv.ffprobe_json(path, "-select_streams", "a:0")["streams"][0]["start_time"])
+    return both[0::2], max((abs(a - b) for a, b in zip(both[0::2], both[1::2])), default=0), start

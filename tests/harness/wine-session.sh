@@ -1,6 +1,8 @@
 #!/bin/bash
 # Starts or stops one private Wine session: an Xvfb display, a prefix kept in the build tree
-# (SESSION_DIR/../wineprefix) and a persistent wineserver, each stopped by its recorded PID.
+# (SESSION_DIR/../wineprefix), a persistent wineserver and a private PulseAudio server (a null
+# sink and a source "Zentrovia test source" that plays what tests write into SESSION_DIR/pulse/source,
+# 48 kHz mono s16le), each stopped by its recorded PID.
 # The screen is 1920x1080 unless ZV_SCREEN_SIZE says otherwise (e.g. 2560x1440).
 #   wine-session.sh start|stop SESSION_DIR   (start writes env, display, *.pid and pictures there)
 set -u
@@ -31,6 +33,7 @@ stop() {
     [[ -f $session/wineserver.pid ]] && timeout 5 wineserver -k 2>/dev/null && timeout 5 wineserver -w 2>/dev/null
     stop_pid wineserver wineserver
     stop_pid xvfb Xvfb
+    stop_pid pulse pulseaudio
     rm -f -- "$session/env" "$session/display" "$session/pictures"
 }
 
@@ -40,6 +43,23 @@ start_xvfb() {
     echo $! >"$session/xvfb.pid"
     within 10 test -s "$session/display" || die "Xvfb did not start (see $session/xvfb.log)"
     export DISPLAY=:$(<"$session/display")
+}
+
+# A user-mode server with its own runtime folder: no autospawn, no system or user configuration,
+# so Wine's winepulse driver (through PULSE_SERVER in env) sees only the sources tests control. A
+# pipe source passes data on as it is written; module-sine-source runs at 2 s latency under Wine.
+start_pulse() {
+    command -v pulseaudio >/dev/null || { echo "wine-session: no pulseaudio, recordings get no sound devices" >&2; return 0; }
+    export XDG_RUNTIME_DIR=$session/pulse PULSE_RUNTIME_PATH=$session/pulse PULSE_SERVER=unix:$session/pulse/native
+    mkdir -p -m 700 -- "$XDG_RUNTIME_DIR"
+    printf '%s\n' "load-module module-native-protocol-unix socket=$XDG_RUNTIME_DIR/native auth-anonymous=1" \
+        'load-module module-null-sink sink_name=zv_null' \
+        "load-module module-pipe-source source_name=zv_test file=$XDG_RUNTIME_DIR/source format=s16le rate=48000 channels=1 source_properties=\"device.description='Zentrovia test source'\"" \
+        'set-default-source zv_test' 'set-default-sink zv_null' >"$session/pulse.pa"
+    pulseaudio -n -F "$session/pulse.pa" --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
+        --disable-shm=yes >"$session/pulse.log" 2>&1 </dev/null &
+    echo $! >"$session/pulse.pid"
+    within 10 test -S "$XDG_RUNTIME_DIR/native" || die "pulseaudio did not start (see $session/pulse.log)"
 }
 
 start_wineserver() {
@@ -63,6 +83,7 @@ start() {
     stop
     mkdir -p -- "$session" "$HOME" "$WINEPREFIX"
     start_xvfb
+    start_pulse
     start_wineserver
     if [[ ! -f $WINEPREFIX/system.reg ]]; then
         boot -i  # Wine's desktop process reads the window settings at its start: restart it
@@ -78,7 +99,7 @@ start() {
     local user=$WINEPREFIX/drive_c/users/$(id -un)
     find "$user" -maxdepth 1 -type l -exec sh -c 'rm -f -- "$1" && mkdir -- "$1"' _ {} \;
     mkdir -p -- "$user/Pictures" && realpath -- "$user/Pictures" >"$session/pictures"
-    env | grep -E '^(DISPLAY|WINE[A-Z]*|HOME|XDG_[A-Z]*_HOME)=' >"$session/env"
+    env | grep -E '^(DISPLAY|WINE[A-Z]*|HOME|XDG_[A-Z]*_(HOME|DIR)|PULSE_[A-Z_]*)=' >"$session/env"
 }
 
 "$1"

@@ -1,12 +1,15 @@
 """Helpers for end-to-end tests that drive Windows programs under Wine; README.md shows their use."""
+import array
 import collections
 import contextlib
 import dataclasses
 import functools
 import json
+import math
 import os
 import subprocess
 import sys
+import threading
 import time
 import traceback
 import types
@@ -239,3 +242,33 @@ def read_bmp(path: Path | str) -> Bitmap:
 def capture(x: int, y: int, w: int, h: int, out: Path) -> Bitmap:
     run_driver("capture", "--x", x, "--y", y, "--w", w, "--h", h, "--out", "Z:" + str(out).replace("/", "\\"))
     return read_bmp(out)
+
+
+class ToneSource:
+    """Feeds the session's test source ("Zentrovia test source", 48 kHz mono) in real time from a
+    thread: a 440 Hz tone at half scale (RMS 0.354) while `tone` is set, digital silence otherwise.
+    The pipe source passes data on as it arrives, so the feed runs only 10 ms ahead."""
+    RATE, HZ = 48000, 440
+
+    def __init__(self) -> None:
+        self.tone, self._stop = False, threading.Event()
+        self._fifo = open(env().session_dir / "pulse" / "source", "wb", buffering=0)
+        self._thread = threading.Thread(target=self._feed, daemon=True)
+        self._thread.start()
+
+    def _feed(self) -> None:
+        began, written = time.monotonic(), 0
+        while not self._stop.wait(0.005):
+            due = int((time.monotonic() - began) * self.RATE) + self.RATE // 100
+            if self.tone:
+                chunk = array.array("h", (int(16384 * math.sin(2 * math.pi * self.HZ * n / self.RATE))
+                                          for n in range(written, due)))
+            else:
+                chunk = array.array("h", bytes(2 * (due - written)))
+            self._fifo.write(chunk.tobytes())
+            written = due
+
+    def close(self) -> None:
+        self._stop.set()
+        self._thread.join(5)
+        self._fifo.close()

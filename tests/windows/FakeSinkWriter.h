@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-struct RecordedSample { LONGLONG time = 0, duration = 0; std::vector<BYTE> bytes; };
+struct RecordedSample { LONGLONG time = 0, duration = 0; std::vector<BYTE> bytes; DWORD stream = 0; };
 
 // What the fake is told to do and what it saw, shared with the test.
 struct FakeSinkWriterScript {
@@ -23,7 +23,7 @@ struct FakeSinkWriterScript {
 
     std::mutex lock;
     std::vector<std::string> calls;  // in order: "AddStream", "WriteSample", "Finalize", ...
-    ComRef<IMFMediaType> outputType, inputType;
+    ComRef<IMFMediaType> outputType, inputType, soundOutputType, soundInputType;  // the second stream: sound
     std::vector<RecordedSample> samples;
     std::atomic<int> writesInProgress{0};
     std::atomic<bool> overlapSeen{false};  // Finalize while a WriteSample ran
@@ -53,14 +53,16 @@ public:
     // The media types come from the one thread that sets the writer up, so they need no lock.
     STDMETHODIMP AddStream(IMFMediaType* type, DWORD* index) override {
         const HRESULT hr = note("AddStream", script_.failAddStream);
-        if (SUCCEEDED(hr)) script_.outputType = ComRef<IMFMediaType>::share(type), *index = script_.streamIndexToGive;
+        if (SUCCEEDED(hr)) (streams_ ? script_.soundOutputType : script_.outputType) = ComRef<IMFMediaType>::share(type),
+                           *index = script_.streamIndexToGive + streams_++;
         return hr;
     }
     STDMETHODIMP SetInputMediaType(DWORD index, IMFMediaType* type, IMFAttributes* parameters) override {
-        if (index != script_.streamIndexToGive) return MF_E_INVALIDSTREAMNUMBER;
+        if (index < script_.streamIndexToGive || index >= script_.streamIndexToGive + streams_) return MF_E_INVALIDSTREAMNUMBER;
         const HRESULT hr = note(parameters ? "SetInputMediaType+parameters" : "SetInputMediaType",
                                 script_.failSetInputMediaType);
-        if (SUCCEEDED(hr)) script_.inputType = ComRef<IMFMediaType>::share(type);
+        if (SUCCEEDED(hr))
+            (index == script_.streamIndexToGive ? script_.inputType : script_.soundInputType) = ComRef<IMFMediaType>::share(type);
         return hr;
     }
     STDMETHODIMP BeginWriting() override { return note("BeginWriting", script_.failBeginWriting); }
@@ -80,7 +82,8 @@ public:
             buffer->Unlock();
         }
         Sleep(script_.writeSampleDelayMs);
-        const bool wrongStream = index != script_.streamIndexToGive;
+        recorded.stream = index;
+        const bool wrongStream = index < script_.streamIndexToGive || index >= script_.streamIndexToGive + streams_;
         if (!wrongStream && !fails) {
             std::lock_guard<std::mutex> guard(script_.lock);
             script_.samples.push_back(std::move(recorded));
@@ -109,6 +112,7 @@ private:
     }
 
     FakeSinkWriterScript& script_;
+    DWORD streams_ = 0;
     std::atomic<ULONG> references_{1};
 };
 

@@ -2,6 +2,7 @@
 // fallback to the built-in writer; start and stop with the real worker thread (the writer is
 // never finalized while a grab is still writing, nothing touches it afterwards); and a writer
 // that fails ends the recording with exactly one report.
+#include "FakeAudioClient.h"
 #include "FakeSinkWriter.h"
 #include "recording/mediafoundation/SinkWriterFactory.h"
 #include "recording/Recorder.h"
@@ -203,3 +204,90 @@ TEST_F(RecorderTest, StopOrAFailingWriterEndsTheRecordingFinalizedWithOneReport)
 }
 
 }  // namespace
+
+// "System sound" through a fake client, as Wine refuses loopback: each failing step's own code
+// with everything released; then the loopback flag, packets on the performance counter one
+// after another, and a lost device reported once, after its last packet, with no packet after.
+TEST(AudioCaptureTest, LoopbackFailingStepsAndALostDevice) {
+    FakeAudioScript script;
+    fakeAudioScript = &script;
+    const ActivateAudioClientFn saved = std::exchange(activateAudioClient, ActivateFakeAudioClient);
+    const SoundSource systemSound{SoundSourceKind::SystemSound, L""};
+    for (const char* step : {"Activate", "GetMixFormat", "Initialize", "GetService", "Start"}) {
+        script.failStep = step, script.failWith = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x300 + step[3]);
+        AudioCapture capture;
+        EXPECT_EQ(StartAudioCapture(capture, systemSound, {}), script.failWith) << step;
+        EXPECT_EQ(script.liveObjects.load(), 0) << step;
+    }
+    script.failStep.clear(), script.loseAfterPackets = 20;
+    std::vector<int64_t> times;
+    std::atomic<int> losses{0};
+    int64_t lostAt = 0;
+    AudioCapture capture;
+    ASSERT_EQ(StartAudioCapture(capture, systemSound,
+                                {[&](const CapturedPacket& p) {
+                                     EXPECT_EQ(p.frames, FakeAudioClient::kPacket);
+                                     EXPECT_EQ(p.data ? *reinterpret_cast<const float*>(p.data) : 0.f, script.level);
+                                     times.push_back(p.time100ns);
+                                 },
+                                 [&](int64_t time, HRESULT why) {
+                                     EXPECT_EQ(why, AUDCLNT_E_DEVICE_INVALIDATED);
+                                     lostAt = time, ++losses;
+                                 },
+                                 {}}),
+              S_OK);
+    EXPECT_EQ(script.initializeFlags & AUDCLNT_STREAMFLAGS_LOOPBACK, DWORD{AUDCLNT_STREAMFLAGS_LOOPBACK});
+    for (int i = 0; i < 500 && losses.load() == 0; ++i) Sleep(10);
+    StopAudioCapture(capture);
+    EXPECT_EQ(losses.load(), 1);
+    ASSERT_EQ(times.size(), 20u);
+    for (size_t i = 1; i < times.size(); ++i) EXPECT_EQ(times[i] - times[i - 1], 100'000) << i;
+    EXPECT_GE(lostAt, times.back());
+    EXPECT_EQ(script.liveObjects.load(), 0);
+    activateAudioClient = saved;
+}
+
+// "System sound" through the recorder, the fake client's device lost after 0.5 s: a second
+// stream (AAC from 16-bit PCM, 48 kHz stereo), buffers back to back holding the source's level,
+// then silence to the end of the picture, and the moment the sound went missing.
+TEST_F(RecorderTest, SoundIsASecondStreamSilentToThePicturesEndAfterTheDeviceIsLost) {
+    FakeAudioScript audio;
+    audio.loseAfterPackets = 50;
+    fakeAudioScript = &audio;
+    const ActivateAudioClientFn saved = std::exchange(activateAudioClient, ActivateFakeAudioClient);
+    Recorder recorder;
+    recorder.soundSource = {SoundSourceKind::SystemSound, L""};
+    ASSERT_TRUE(start(recorder));
+    EXPECT_EQ(recorder.soundStartFailure, S_OK);
+    for (int i = 0; i < 500 && recorder.soundMissingFromMs.load() < 0; ++i) Sleep(10);
+    for (int i = 0; i < 500 && RecordingClockMs(recorder) < recorder.soundMissingFromMs.load() + 600; ++i) Sleep(10);
+    recorder.stop();
+    activateAudioClient = saved;
+    const Attribute audioMajor{MF_MT_MAJOR_TYPE, VT_CLSID, 0, &MFMediaType_Audio},
+        rate{MF_MT_AUDIO_SAMPLES_PER_SECOND, VT_UI4, 48000}, stereo{MF_MT_AUDIO_NUM_CHANNELS, VT_UI4, 2},
+        bits{MF_MT_AUDIO_BITS_PER_SAMPLE, VT_UI4, 16};
+    ExpectAttributes(script_.soundOutputType.get(), {audioMajor, {MF_MT_SUBTYPE, VT_CLSID, 0, &MFAudioFormat_AAC}, rate,
+                                               stereo, bits, {MF_MT_AUDIO_AVG_BYTES_PER_SECOND, VT_UI4, 20000}});
+    ExpectAttributes(script_.soundInputType.get(), {audioMajor, {MF_MT_SUBTYPE, VT_CLSID, 0, &MFAudioFormat_PCM}, rate, stereo,
+                                              bits, {MF_MT_AUDIO_BLOCK_ALIGNMENT, VT_UI4, 4},
+                                              {MF_MT_AUDIO_AVG_BYTES_PER_SECOND, VT_UI4, 192000}});
+    LONGLONG soundEnd = 0, videoEnd = 0;
+    std::vector<int16_t> sound;
+    for (const RecordedSample& s : script_.samples) {
+        if (s.stream == 0) { videoEnd = s.time + s.duration; continue; }
+        EXPECT_EQ(s.time, soundEnd) << "sound buffers follow one another";
+        soundEnd = s.time + s.duration;
+        sound.insert(sound.end(), reinterpret_cast<const int16_t*>(s.bytes.data()),
+                     reinterpret_cast<const int16_t*>(s.bytes.data() + s.bytes.size()));
+    }
+    EXPECT_LE(std::abs(soundEnd - videoEnd), 333'333) << "the sound ends with the picture";
+    const auto heard = std::find_if(sound.rbegin(), sound.rend(), [](int16_t v) { return v != 0; });
+    const int64_t lastHeardMs = (sound.rend() - heard) / 2 * 1000 / 48000;
+    EXPECT_TRUE(std::all_of(heard.base() - (heard.base() - sound.begin()) / 2, heard.base(),
+                            [](int16_t v) { return std::abs(v - 8192) <= 82; })) << "the source's level before";
+    const int64_t missingMs = recorder.soundMissingFromMs.load();
+    EXPECT_GE(missingMs, 300);
+    EXPECT_LE(std::abs(missingMs - lastHeardMs), 100) << "reported from where the silence begins";
+    EXPECT_GE(videoEnd - missingMs * 10'000, 300 * 10'000) << "the picture went on after the loss";
+    EXPECT_EQ(audio.liveObjects.load(), 0);
+}

@@ -1,21 +1,26 @@
 """Zentrovia.exe records where Media Foundation is missing, and a recording that cannot start
 or cannot go on says so once and leaves a playable file: a recording without Media Foundation,
 a folder that cannot be made, and a volume that fills up (a small tmpfs behind the
-Pictures\\Zentrovia folder, filled from outside)."""
+Pictures\\Zentrovia folder, filled from outside); and sound from the session's test source."""
 import contextlib
+import math
 import os
 import subprocess
 import time
+import tkinter
 
 import zvtest as zv
-from zentrovia import RECORD, check_recording, new_recording, start
+from zentrovia import (MICROPHONE, PAUSE, RECORD, check_recording, choose_sound, decoded_sound, new_recording,
+                       start)
 
 MB = 1024 * 1024
 
 
 def command(app, ident):
+    """Posts the command; gives when, the middle of the driver's run."""
+    before = time.monotonic()
     zv.run_driver("command", "--hwnd", app.hwnd, "--id", ident)
-    return time.monotonic()
+    return (before + time.monotonic()) / 2
 
 
 def message_box(t, app, what):
@@ -101,6 +106,85 @@ def volume_fills_up(t, folder):
     zv.stop_app(app)
 
 
+def stretch(samples, start_s, end_s):
+    return samples[int(start_s * 48000):int(end_s * 48000)]
+
+
+def is_tone(samples):
+    """Every 100 ms at the source's level (RMS 0.354, +-1 dB) and 440 Hz (+-10), by zero crossings."""
+    parts = [samples[i:i + 4800] for i in range(0, len(samples) - 4799, 4800)]
+    levels = [math.sqrt(sum(x * x for x in p) / len(p)) for p in parts]
+    pitches = [sum((a < 0) != (b < 0) for a, b in zip(p, p[1:])) * 5 for p in parts]
+    return parts and all(0.315 < v < 0.397 for v in levels) and all(430 <= f <= 450 for f in pitches), levels, pitches
+
+
+def with_sound(t, folder):
+    """A tone on, a mute stretch and a pause: AAC as long as the picture, the tone where the
+    microphone was on, digital silence where it was off, the tone's start and a square turning
+    white together; "System sound", which Wine cannot record, says so once; a killed recording."""
+    source = zv.ToneSource()
+    t.at_cleanup(source.close)
+    square = tkinter.Tk(screenName=zv.env().display)
+    square.overrideredirect(True), square.geometry("200x200+1600+50"), square.configure(bg="black"), square.update()
+    t.at_cleanup(square.destroy)
+    app, _ = start(t)
+    entries = choose_sound(app, "Zentrovia test source")
+    t.check(entries[0] == "No Audio" and entries[-1] == "System sound" and len(entries) >= 3,
+            "the audio list: No Audio, the capture devices (the test source among them), System sound", entries)
+    began = command(app, RECORD)
+    time.sleep(1.5)
+    square.configure(bg="white"), square.update()
+    source.tone, onset = True, time.monotonic()
+    marks = [onset]
+    for ident, wait in ((MICROPHONE, 1.5), (MICROPHONE, 1.5), (PAUSE, 1), (PAUSE, 1.5), (RECORD, 1.5)):
+        time.sleep(wait)
+        marks.append(command(app, ident))
+    muted, unmuted, paused, resumed, stopped = marks[1:]
+    path = new_recording(t, folder, set())
+    check_recording(t, path, stopped - began - (resumed - paused), "with sound", sound=True)
+    samples, sides, start_s = decoded_sound(path)
+    t.check(sides < 0.01, "the mono source is on both channels alike", sides)
+    heard = next((i for i, x in enumerate(samples) if abs(x) > 0.1), 0) / 48000 + start_s
+    frames = zv.ffprobe_frames(path)
+    patches = subprocess.run(["ffmpeg", "-v", "error", "-i", str(path), "-vf", "crop=20:20:1690:140", "-pix_fmt", "gray",
+                              "-fps_mode", "passthrough", "-f", "rawvideo", "-"], capture_output=True, timeout=120).stdout
+    seen = next(float(f["pts_time"]) for i, f in enumerate(frames) if sum(patches[400 * i:400 * (i + 1)]) > 128 * 400)
+    print(f"sound against picture: the tone starts {1000 * (heard - seen):+.0f} ms from the white square")
+    # A change shows in the next frame (33 ms), the test source reaches the capture within ~30 ms.
+    t.check(-0.1 <= heard - seen <= 0.1, "tone and picture change land together (within 100 ms)", heard - seen)
+    def at(moment):  # a moment of the test as a time in the decoded sound
+        return heard - start_s + moment - onset - (resumed - paused) * (moment >= resumed)
+    m = 0.35  # the driver's time to post a command
+    t.check(max(map(abs, stretch(samples, 0, at(onset) - m)), default=1) == 0, "silence before the tone")
+    for label, begin, end in (("on", onset, muted), ("on again", unmuted, paused), ("resumed", resumed, stopped)):
+        t.check(is_tone(stretch(samples, at(begin) + m, at(end) - m))[0], f"microphone {label}: the tone at its level",
+                is_tone(stretch(samples, at(begin) + m, at(end) - m))[1:])
+    t.check(max(map(abs, stretch(samples, at(muted) + m, at(unmuted) - m)), default=1) == 0,
+            "microphone off: digital silence")
+    path.unlink()
+
+    choose_sound(app, "System sound")
+    began = command(app, RECORD)
+    text = message_box(t, app, "System sound")
+    t.check(text.startswith("Recording without sound:\n") and "cannot record what it plays" in text,
+            "System sound under Wine: the recording goes on without sound and says why", text)
+    stopped = command(app, RECORD)
+    path = new_recording(t, folder, set())
+    check_recording(t, path, stopped - began, "System sound refused")
+    path.unlink()
+
+    choose_sound(app, "Zentrovia test source")
+    command(app, RECORD)
+    time.sleep(3)
+    zv.run_driver("terminate", "--pid", app.pid)
+    zv.wait_exit(app, 10)
+    path = new_recording(t, folder, set())
+    samples = decoded_sound(path)[0]
+    t.check(len(samples) > 48000 and is_tone(stretch(samples, 0.5, len(samples) / 48000 - 0.5))[0],
+            "a killed recording plays with its sound", len(samples) / 48000)
+    path.unlink()
+
+
 def main(t):
     folder = zv.env().pictures_dir / "Zentrovia"
     if folder.is_file():
@@ -109,6 +193,7 @@ def main(t):
         old.unlink()
     without_media_foundation(t, folder)
     folder_cannot_be_made(t, folder)
+    with_sound(t, folder)
     volume_fills_up(t, folder)
 
 
