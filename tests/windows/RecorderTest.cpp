@@ -283,7 +283,8 @@ TEST_F(RecorderTest, SoundIsASecondStreamSilentToThePicturesEndAfterTheDeviceIsL
     EXPECT_LE(std::abs(soundEnd - videoEnd), 333'333) << "the sound ends with the picture";
     const auto heard = std::find_if(sound.rbegin(), sound.rend(), [](int16_t v) { return v != 0; });
     const int64_t lastHeardMs = (sound.rend() - heard) / 2 * 1000 / 48000;
-    EXPECT_TRUE(std::all_of(heard.base() - (heard.base() - sound.begin()) / 2, heard.base(),
+    // The converter's filter rings for a few samples where the sound stops: leave 5 ms of it out.
+    EXPECT_TRUE(std::all_of(heard.base() - (heard.base() - sound.begin()) / 2, heard.base() - 2 * 240,
                             [](int16_t v) { return std::abs(v - 8192) <= 82; })) << "the source's level before";
     const int64_t missingMs = recorder.soundMissingFromMs.load();
     EXPECT_GE(missingMs, 300);
