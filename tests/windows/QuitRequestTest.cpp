@@ -53,6 +53,8 @@ protected:
         app.mainWindow = CreateWindowExW(0, L"ZENTROVIA_QUIT_TEST", L"zentrovia", WS_CAPTION | WS_SYSMENU, 0, 0, 520,
                                          310, nullptr, nullptr, app.moduleInstance, nullptr);
         ASSERT_NE(app.mainWindow, nullptr);
+        ASSERT_TRUE(app.tray && trayShown(app.tray->data)) << "the notification area should show the icon";
+        icon_ = app.tray->data;
         ASSERT_TRUE(StartRecording(*app.recorder, 0, 0, 64, 64, L"C:\\unused.mp4"));
     }
     void TearDown() override {
@@ -66,12 +68,19 @@ protected:
     void expectRecordingClosed() {
         EXPECT_TRUE(script_.finalized.load()) << "the recording was not finalized";
         EXPECT_EQ(script_.liveObjects.load(), 0);
-        EXPECT_EQ(app.tray, nullptr) << "the tray icon was not removed";
+        EXPECT_FALSE(trayShown(icon_)) << "the tray icon was not removed";
         EXPECT_EQ(app.recorder, nullptr);
+    }
+
+    // Asked of the notification area itself: it changes only an icon it still shows.
+    static bool trayShown(NOTIFYICONDATAW icon) {
+        icon.uFlags = NIF_TIP;
+        return Shell_NotifyIconW(NIM_MODIFY, &icon);
     }
 
     SinkWriterFactories saved_{};
     FakeSinkWriterScript script_;
+    NOTIFYICONDATAW icon_{};
 };
 
 TEST_F(QuitRequest, DestroyingTheMainWindowDuringANestedLoopEndsTheProgram) {
