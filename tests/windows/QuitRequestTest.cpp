@@ -53,8 +53,11 @@ protected:
         app.mainWindow = CreateWindowExW(0, L"ZENTROVIA_QUIT_TEST", L"zentrovia", WS_CAPTION | WS_SYSMENU, 0, 0, 520,
                                          310, nullptr, nullptr, app.moduleInstance, nullptr);
         ASSERT_NE(app.mainWindow, nullptr);
-        ASSERT_TRUE(app.tray && trayShown(app.tray->data)) << "the notification area should show the icon";
-        icon_ = app.tray->data;
+        // Asked of the notification area itself, which changes only an icon it shows. (Wine drops the
+        // icons of a destroyed window by itself, so the same question after the quit would prove nothing.)
+        NOTIFYICONDATAW icon = app.tray ? app.tray->data : NOTIFYICONDATAW{};
+        icon.uFlags = NIF_TIP;
+        ASSERT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &icon)) << "the notification area does not show the icon";
         ASSERT_TRUE(StartRecording(*app.recorder, 0, 0, 64, 64, L"C:\\unused.mp4"));
     }
     void TearDown() override {
@@ -68,19 +71,12 @@ protected:
     void expectRecordingClosed() {
         EXPECT_TRUE(script_.finalized.load()) << "the recording was not finalized";
         EXPECT_EQ(script_.liveObjects.load(), 0);
-        EXPECT_FALSE(trayShown(icon_)) << "the tray icon was not removed";
+        EXPECT_EQ(app.tray, nullptr) << "the tray icon was not removed";
         EXPECT_EQ(app.recorder, nullptr);
-    }
-
-    // Asked of the notification area itself: it changes only an icon it still shows.
-    static bool trayShown(NOTIFYICONDATAW icon) {
-        icon.uFlags = NIF_TIP;
-        return Shell_NotifyIconW(NIM_MODIFY, &icon);
     }
 
     SinkWriterFactories saved_{};
     FakeSinkWriterScript script_;
-    NOTIFYICONDATAW icon_{};
 };
 
 TEST_F(QuitRequest, DestroyingTheMainWindowDuringANestedLoopEndsTheProgram) {
