@@ -84,13 +84,15 @@ TEST(CrashSafety, DestroyedOrKilledInsideAWriteLeavesDecodableFiles) {
     EXPECT_EQ(runWriter(destroyed, "destroy"), "");
     expectPlaysRegularPrefix(destroyed, kFrames - 61);  // every fragment but a last one of up to 2 s
 
-    // Killed inside the write that reaches a byte chosen at random in the last quarter of a file
-    // without sound (the first fragment is complete by then, also with sound): it ends there, mid-write.
-    const uint64_t size = std::filesystem::file_size(destroyed);
+    // Killed inside the write that reaches a byte chosen at random in the last quarter of what a
+    // whole run writes (the first fragment is complete by then): the file ends there, mid-write.
+    const std::string sound = scratchDirectory() + "/sound.mp4";
+    EXPECT_EQ(runWriter(sound, "sound"), "0 1 0\n");
+    const uint64_t sizes[] = {std::filesystem::file_size(destroyed), std::filesystem::file_size(sound)};
     std::mt19937 rng(20261207);  // fixed: the same bytes every run
     for (int round = 0; round < 6; ++round) {
         const bool withSound = round % 2 == 1;
-        const uint64_t limit = size * 3 / 4 + rng() % (size / 4);
+        const uint64_t limit = sizes[withSound] * 3 / 4 + rng() % (sizes[withSound] / 4);
         SCOPED_TRACE("killed at byte " + std::to_string(limit) + (withSound ? " with sound" : ""));
         const std::string path = scratchDirectory() + "/killed-" + std::to_string(round) + ".mp4";
         EXPECT_EQ(runWriter(path, withSound ? "sound" : "paced", limit), "") << "the writer ended before it was killed";
