@@ -103,10 +103,16 @@ def check_recording(t, path, expected_s, label, sound=False):
         t.check(abs(ends[0] - ends[1]) <= 1 / 30, f"{label}: picture and sound end within a frame", ends)
     duration = float(probe["format"]["duration"])
     t.check(abs(duration - expected_s) <= 1.0, f"{label}: {duration:.2f} s long, recorded {expected_s:.2f} s")
-    times = [float(f["pts_time"]) for f in zv.ffprobe_frames(path)]
+    frames = zv.ffprobe_frames(path)
+    times = [float(f["pts_time"]) for f in frames]
     gaps = [b - a for a, b in zip(times, times[1:])] or [0]
     t.check(min(gaps) > 0 and max(gaps) < 1.0, f"{label}: frames rise with no hole in the timeline",
             f"{max(gaps):.2f} s")
+    # The program's own key-frame interval, 2 s: a player can seek to within 2 s anywhere.
+    keys = [at for at, f in zip(times, frames) if f["key_frame"] == 1] + [duration]
+    t.check(keys[0] == times[0] and max(b - a for a, b in zip(keys, keys[1:])) <= 2.01 + max(gaps)
+            and len(keys) <= duration / 2 + 2,
+            f"{label}: a key frame first and then every 2 s", keys)
     # The null muxer keeps the file's own time base, so frames close together draw no complaint.
     decode = subprocess.run(["ffmpeg", "-v", "error", "-i", str(path), "-enc_time_base", "-1", "-f", "null", "-"],
                             capture_output=True, text=True, timeout=300)

@@ -10,9 +10,18 @@
 
 namespace {
 
-// Odd sizes are rounded down by the region journey; these are the ones no drag can make.
-TEST(FrameSize, AtLeastSixteen) {
-    for (int width : {10, 0, -5, 17}) EXPECT_EQ(FrameSizeFromRegion(width, 1081).width, 16) << width;
+// Both sides rounded down to even and raised to 16, whatever the drag gave (a drag past the
+// screen's top-left edge can give nothing or less), also past 16 bits.
+TEST(FrameSize, EvenAndAtLeastSixteenEachWay) {
+    struct { int32_t width, height, evenWidth, evenHeight; } cases[] = {
+        {10, 1081, 16, 1080}, {0, 17, 16, 16},        {-5, 15, 16, 16},
+        {16, 18, 16, 18},     {1921, 19, 1920, 18},   {65537, -70000, 65536, 16},
+    };
+    for (const auto& c : cases) {
+        const FrameSize size = FrameSizeFromRegion(c.width, c.height);
+        EXPECT_EQ(size.width, c.evenWidth) << c.width;
+        EXPECT_EQ(size.height, c.evenHeight) << c.height;
+    }
 }
 
 TEST(DurationText, UncappedHoursAndTickArithmeticThatWrapsAround) {
@@ -34,7 +43,6 @@ TEST(RecordingName, NeverAnExistingFile) {
     auto exists = [&](const std::wstring& p) { return existing.count(p) > 0; };
     EXPECT_EQ(FreeRecordingPath(L"C:\\out", time, exists), L"C:\\out\\Zentrovia_20260307_090503_3.mp4");
     EXPECT_TRUE(FreeRecordingPath(L"C:\\out", time, [](const std::wstring&) { return true; }).empty());
-    EXPECT_EQ(RecordingPath(L"D:\\", L"a.mp4"), L"D:\\\\a.mp4") << "the separator is always added";
 }
 
 }  // namespace

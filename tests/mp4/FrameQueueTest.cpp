@@ -1,7 +1,12 @@
 // The hand-off between the capture and encoding threads: order, bounded memory, closing.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <fstream>
+#include <string>
 #include <thread>
+
+#include <unistd.h>
 
 #include "FrameQueue.h"
 
@@ -29,11 +34,23 @@ TEST(FrameQueue, KeepsOrderWithinBoundedMemoryAndClosesEitherWay) {
     // A producer that ran ahead of the queue's three slots would have needed more buffers.
     EXPECT_LE(queue.buffersAllocated(), 4u);
 
-    // Closing with discard drops what is queued and frees a producer waiting for room.
+    // Closing with discard drops what is queued and frees a producer that waits for room: the
+    // close waits until the kernel shows that producer asleep.
     FrameQueue full(1);
     const uint8_t pixel = 1;
     ASSERT_TRUE(full.push(&pixel, 1, 0));
-    std::thread blocked([&] { EXPECT_FALSE(full.push(&pixel, 1, 1)); });
+    std::atomic<pid_t> waiter{0};
+    std::thread blocked([&] {
+        waiter = gettid();
+        EXPECT_FALSE(full.push(&pixel, 1, 1));
+    });
+    auto asleep = [&] {  // the third field of the thread's stat line
+        std::string line;
+        std::getline(std::ifstream("/proc/self/task/" + std::to_string(waiter.load()) + "/stat"), line);
+        return waiter.load() != 0 && line.find(") S ") != std::string::npos;
+    };
+    for (int i = 0; i < 1000 && !asleep(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(asleep()) << "the second push should wait for room";
     full.close(true);
     blocked.join();
     EXPECT_FALSE(full.pop(frame));

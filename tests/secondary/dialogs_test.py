@@ -50,10 +50,12 @@ def check_about(t, app):
                    ("Screen Recorder for Windows", 84, SEGOE, 14, 400)], "About: name, version and description")
     t.check(len(lines) == 5 and str(datetime.date.today().year) in lines[4][0], "About: the last line shows the year",
             lines[-1:])
+    first = [(c[1], c[3]) for c in children(about["hwnd"])]
     close(about)
     for keys in ("alt+question", "alt+slash"):
         again = open_about(app, keys)
-        t.check(again["hwnd"] != about["hwnd"], f"{keys} opens the About window again")
+        t.check(again["hwnd"] != about["hwnd"] and [(c[1], c[3]) for c in children(again["hwnd"])] == first,
+                f"{keys} opens the About window again, with the same texts and fonts")
         close(again)
 
 
@@ -79,11 +81,13 @@ def check_settings(t, app):
     zv.run_driver("command", "--hwnd", app.hwnd, "--id", SETTINGS)  # a second opening raises the first
     t.check_equal([w["hwnd"] for w in zv.windows(title="General Settings", visible=True)], [win["hwnd"]],
                   "a second General Settings... keeps one window")
-    for button, expected in ((21, 0), (20, 2)):  # Close forgets 4K, Apply keeps it
-        zv.run_driver("send", "--hwnd", lists[30], "--msg", CB_SETCURSEL, "--wparam", 2)
+    # Close forgets 4K and Bottom-Right, Apply keeps them, and a second Apply keeps the next choice.
+    for button, choice, expected in ((21, (2, 3), [0, 0, 0]), (20, (2, 3), [2, 0, 3]), (20, (1, 1), [1, 0, 1])):
+        for list_id, index in zip((30, 32), choice):
+            zv.run_driver("send", "--hwnd", lists[list_id], "--msg", CB_SETCURSEL, "--wparam", index)
         close(win, button)
         win, lists, chosen = open_settings(app)
-        t.check_equal(chosen[0], expected, f"after {'Apply' if button == 20 else 'Close'}, the resolution shown")
+        t.check_equal(chosen, expected, f"after {'Apply' if button == 20 else 'Close'} of {choice}, the choices shown")
     close(win)
 
 

@@ -2,10 +2,10 @@
 Escape, and find each choice (or its absence) in the next recording: its size by ffprobe, its
 place by the pattern window decoded where the selection put it."""
 import os
-import time
 
 import zvtest as zv
-from zentrovia import AWAY, RECORD, click, controls, decoded_pixels, linux_path, new_recording, rect, start
+from zentrovia import (AWAY, RECORD, click, controls, decoded_pixels, linux_path, new_recording, rect, seconds, start,
+                       status)
 
 REGION, FULL_SCREEN = 1005, 1009
 PATTERN = (100, 50, 300, 200)  # x, y, width, height: red top half, blue bottom half, green band 10 wide at the left
@@ -48,7 +48,7 @@ def drag(x0, y0, x1, y1, escape_midway=False):
 def record(t, app, folder):
     before = {p.name for p in folder.glob("*.mp4")}
     click(app, RECORD)
-    time.sleep(2)
+    zv.wait_for(lambda: seconds(status(app)) >= 2, 30, what="two seconds of recording")
     click(app, RECORD)
     return new_recording(t, folder, before)
 

@@ -1,5 +1,5 @@
 // Test tools of the update journeys, one program:
-//   probe check <acknowledged|->  stores (or removes) the acknowledged version, then runs the check
+//   probe check <acknowledged|->  stores the acknowledged version (or removes the key), then runs the check
 //   probe read                    prints the stored acknowledged version
 //   probe                         stands in for an installer: records that it ran
 #include "update/UpdateCheck.h"
@@ -18,22 +18,20 @@ int wmain(int argc, wchar_t** argv) {
         UniqueKernelHandle file(CreateFileW(marker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         return file.get() == INVALID_HANDLE_VALUE ? 1 : 0;
     }
-    UniqueRegistryKey key;
-    RegCreateKeyExW(HKEY_CURRENT_USER, kUpdateKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key.put(), nullptr);
     wchar_t stored[256] = {};
-    DWORD size = sizeof(stored) - sizeof(wchar_t);
+    DWORD size = sizeof(stored);
     if (verb == L"read") {
-        RegQueryValueExW(key.get(), kAcknowledgedValue, nullptr, nullptr, reinterpret_cast<BYTE*>(stored), &size);
+        RegGetValueW(HKEY_CURRENT_USER, kUpdateKey, kAcknowledgedValue, RRF_RT_REG_SZ, nullptr, stored, &size);
         printf("stored=%ls\n", stored);
         return 0;
     }
     if (verb != L"check" || argc < 3) return 2;
     const std::wstring acknowledged = argv[2];
-    if (acknowledged == L"-")
-        RegDeleteValueW(key.get(), kAcknowledgedValue);
+    if (acknowledged == L"-")  // no key at all, as on the first run
+        RegDeleteKeyW(HKEY_CURRENT_USER, kUpdateKey);
     else
-        RegSetValueExW(key.get(), kAcknowledgedValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(acknowledged.c_str()),
-                       DWORD((acknowledged.size() + 1) * sizeof(wchar_t)));
+        RegSetKeyValueW(HKEY_CURRENT_USER, kUpdateKey, kAcknowledgedValue, REG_SZ, acknowledged.c_str(),
+                        DWORD((acknowledged.size() + 1) * sizeof(wchar_t)));
     UpdateInfo info;
     const bool offered = CheckForUpdate(info);
     printf("offered=%d version=%ls\n", offered ? 1 : 0, info.version.c_str());

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 namespace {
@@ -40,10 +41,14 @@ LRESULT CALLBACK PatternProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     return 0;
 }
 
-void PumpMessages(DWORD ms) {
+// Pumps for `ms` or, given a condition, until it holds (false if it never did).
+bool PumpMessages(DWORD ms, const std::function<bool()>& done = nullptr) {
     MSG msg;
-    for (const ULONGLONG end = GetTickCount64() + ms; GetTickCount64() < end; Sleep(5))
+    for (const ULONGLONG end = GetTickCount64() + ms; GetTickCount64() < end; Sleep(5)) {
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        if (done && done()) return true;
+    }
+    return false;
 }
 
 // A topmost pattern window showing `cursor` over it.
@@ -55,7 +60,11 @@ HWND ShowPattern(int x, int y, int width, int height, HCURSOR cursor) {
     HWND window = CreateWindowExW(WS_EX_TOPMOST, wc.lpszClassName, L"pattern", WS_POPUP | WS_VISIBLE, x, y, width,
                                   height, nullptr, nullptr, wc.hInstance, nullptr);
     SetForegroundWindow(window);
-    PumpMessages(300);
+    EXPECT_TRUE(PumpMessages(20000, [&] {  // painted: the top right pixel is on the screen in its colour
+        HDC screen = GetDC(nullptr);
+        const COLORREF shown = GetPixel(screen, x + width - 1, y);
+        return ReleaseDC(nullptr, screen), shown == PatternColour(width - 1, 0, height);
+    }));
     return window;
 }
 
@@ -77,7 +86,14 @@ protected:
     // Moves the pointer, lets the window set its cursor, grabs one frame.
     const RecordedSample& grabWithPointerAt(int x, int y, LONGLONG time = 0) {
         SetCursorPos(x, y);
-        PumpMessages(150);
+        RECT shown{};
+        GetWindowRect(window_, &shown);
+        EXPECT_TRUE(PumpMessages(20000, [&] {  // the pointer there, with the window's cursor when over it
+            CURSORINFO info{};
+            info.cbSize = sizeof(info);
+            return GetCursorInfo(&info) && info.ptScreenPos.x == x && info.ptScreenPos.y == y &&
+                   (!PtInRect(&shown, info.ptScreenPos) || info.hCursor == patternCursor);
+        }));
         EXPECT_EQ(recorder_.captureFrame(time), S_OK);
         return script_.samples.back();
     }

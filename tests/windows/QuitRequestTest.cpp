@@ -53,6 +53,11 @@ protected:
         app.mainWindow = CreateWindowExW(0, L"ZENTROVIA_QUIT_TEST", L"zentrovia", WS_CAPTION | WS_SYSMENU, 0, 0, 520,
                                          310, nullptr, nullptr, app.moduleInstance, nullptr);
         ASSERT_NE(app.mainWindow, nullptr);
+        // Asked of the notification area itself, which changes only an icon it shows. (Wine drops the
+        // icons of a destroyed window by itself, so the same question after the quit would prove nothing.)
+        NOTIFYICONDATAW icon = app.tray ? app.tray->data : NOTIFYICONDATAW{};
+        icon.uFlags = NIF_TIP;
+        ASSERT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &icon)) << "the notification area does not show the icon";
         ASSERT_TRUE(StartRecording(*app.recorder, 0, 0, 64, 64, L"C:\\unused.mp4"));
     }
     void TearDown() override {

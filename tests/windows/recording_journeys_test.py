@@ -5,13 +5,14 @@ Pictures\\Zentrovia folder, filled from outside); and sound from the session's t
 import contextlib
 import math
 import os
+import re
 import subprocess
 import time
 import tkinter
 
 import zvtest as zv
-from zentrovia import (MICROPHONE, PAUSE, RECORD, check_recording, choose_sound, decoded_sound, new_recording,
-                       start)
+from zentrovia import (BM_GETIMAGE, FOLDER, MICROPHONE, PAUSE, RECORD, check_recording, choose_sound, controls,
+                       decoded_sound, new_recording, seconds, start, status)
 
 MB = 1024 * 1024
 
@@ -24,10 +25,16 @@ def command(app, ident):
 
 
 def message_box(t, app, what):
-    """Text of the program's one message box, which is then closed with OK; no second box follows."""
-    box = zv.run_driver("msgbox", "--pid", app.pid, "--timeout-ms", 8000, timeout=30)
+    """Text of the program's one message box, which is then closed with OK. A second box would be up by the
+    time the main window has handled a command posted after the OK (the microphone button, pressed twice)."""
+    box = zv.run_driver("msgbox", "--pid", app.pid, "--timeout-ms", 30000, timeout=60)
     zv.run_driver("msgbox", "--pid", app.pid, "--press", "ok", "--timeout-ms", 5000)
-    t.check(zv.try_driver("msgbox", "--pid", app.pid, "--timeout-ms", 1500).code != 0, f"{what}: exactly one message")
+    picture = lambda: zv.run_driver("send", "--hwnd", controls(app)[MICROPHONE]["hwnd"], "--msg", BM_GETIMAGE)
+    before = picture()
+    command(app, MICROPHONE)
+    zv.wait_for(lambda: picture() != before, 30, what="the microphone button to change")
+    t.check(not zv.windows(pid=app.pid, class_name="#32770", visible=True), f"{what}: exactly one message")
+    command(app, MICROPHONE)
     return box[0]["text"]
 
 
@@ -40,7 +47,7 @@ def without_media_foundation(t, folder):
     finally:
         session["WINEDLLOVERRIDES"] = saved
     began = command(app, RECORD)
-    time.sleep(3)
+    zv.wait_for(lambda: seconds(status(app)) >= 3, 30, what="three seconds of recording")
     stopped = command(app, RECORD)
     path = new_recording(t, folder, set())
     check_recording(t, path, stopped - began, "without Media Foundation")
@@ -49,15 +56,27 @@ def without_media_foundation(t, folder):
 
 
 def folder_cannot_be_made(t, folder):
+    """A file where the folder should be (the folder "exists", the file cannot be made in it), then a file
+    where Pictures should be (CreateDirectoryW fails): each start says why, naming what it could not make."""
+    pictures, aside = folder.parent, folder.parent.with_name("Pictures.aside")
+    t.at_cleanup(lambda: aside.exists() and (pictures.unlink(missing_ok=True), aside.rename(pictures)))
     folder.rmdir()
-    folder.write_bytes(b"")  # a file where the folder should be
-    app, _ = start(t)
-    command(app, RECORD)
-    text = message_box(t, app, "no folder")
-    t.check(text.startswith("Recording could not start:\n") and "Zentrovia" in text, "no folder: the message", text)
-    t.check(folder.is_file() and folder.stat().st_size == 0, "no folder: no file appears")
-    zv.stop_app(app)
-    folder.unlink()
+    for in_the_way, name in ((folder, r"\\Zentrovia_\d{8}_\d{6}\.mp4"), (pictures, "")):
+        if in_the_way == pictures:
+            folder.unlink()
+            pictures.rename(aside)
+        in_the_way.write_bytes(b"")
+        app, _ = start(t)
+        shown = re.escape(controls(app)[FOLDER]["text"])
+        command(app, RECORD)
+        text = message_box(t, app, f"no {in_the_way.name}")
+        t.check(re.fullmatch(f"Recording could not start:\n{shown}{name}\n\n"
+                             "The folder does not exist and cannot be created there.", text),
+                f"no {in_the_way.name}: the message names what could not be made, and why", text)
+        t.check(in_the_way.is_file() and in_the_way.stat().st_size == 0, f"no {in_the_way.name}: no file appears")
+        zv.stop_app(app)
+    pictures.unlink()
+    aside.rename(pictures)
 
 
 def volume_fills_up(t, folder):
@@ -68,23 +87,25 @@ def volume_fills_up(t, folder):
     filler = folder / "filler.bin"
 
     def fill_to(free_bytes):
-        stats = os.statvfs(folder)
+        stats, held = os.statvfs(folder), filler.stat().st_size if filler.exists() else 0
         with open(filler, "wb") as f, contextlib.suppress(OSError):  # the recording may take the last bytes
-            f.write(b"\0" * max(0, stats.f_bavail * stats.f_frsize - free_bytes))
+            f.write(b"\0" * max(0, stats.f_bavail * stats.f_frsize + held - free_bytes))
         return time.monotonic()
 
     app, _ = start(t)
-    fill_to(80 * MB)
+    fill_to(100 * MB - 4096)  # one block short of what a start needs
     command(app, RECORD)
     text = message_box(t, app, "almost full")
     t.check(text.startswith("Recording could not start:\n") and "less than 100 MB free" in text,
             "almost full: Record refuses to start", text)
     t.check_equal(list(folder.glob("*.mp4")), [], "almost full: no file")
 
-    filler.unlink()
+    fill_to(100 * MB)  # exactly enough
     began = command(app, RECORD)
-    time.sleep(2)
-    filled = fill_to(30 * MB)
+    zv.wait_for(lambda: seconds(status(app)) >= 1, 30, what="a recording with exactly 100 MB free")
+    fill_to(52 * MB)  # above what going on needs, with room for two seconds of writing
+    zv.wait_for(lambda: seconds(status(app)) >= 4, 30, what="the recording to go on with 52 MB free")
+    filled = fill_to(50 * MB - 4096)
     text = message_box(t, app, "filling up")  # the box's wait is bounded
     t.check(text.startswith("Recording stopped:\n") and "The disk is almost full" in text, "filling up: the message", text)
     path = new_recording(t, folder, set())
