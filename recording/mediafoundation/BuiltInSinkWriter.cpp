@@ -13,6 +13,13 @@
 
 namespace {
 
+// A sample's time and its bytes, locked in one contiguous buffer; the caller unlocks `buffer`.
+HRESULT LockSample(IMFSample* sample, LONGLONG& time, ComRef<IMFMediaBuffer>& buffer, BYTE*& bytes, DWORD& length) {
+    ZV_RETURN_IF_FAILED(sample->GetSampleTime(&time));
+    ZV_RETURN_IF_FAILED(sample->ConvertToContiguousBuffer(buffer.put()));
+    return buffer->Lock(&bytes, nullptr, &length);
+}
+
 struct StreamFormat {
     UINT32 width = 0;
     UINT32 height = 0;
@@ -125,12 +132,10 @@ public:
         if (!writing_ || finalized_) return MF_E_INVALIDREQUEST;
         if (index == kSoundStream) return writeSound(sample);
         LONGLONG time = 0;
-        ZV_RETURN_IF_FAILED(sample->GetSampleTime(&time));
         ComRef<IMFMediaBuffer> buffer;
-        ZV_RETURN_IF_FAILED(sample->ConvertToContiguousBuffer(buffer.put()));
         BYTE* bytes = nullptr;
         DWORD length = 0;
-        ZV_RETURN_IF_FAILED(buffer->Lock(&bytes, nullptr, &length));
+        ZV_RETURN_IF_FAILED(LockSample(sample, time, buffer, bytes, length));
         const size_t expected = size_t{output_.width} * output_.height * 4;
         const bool written = length == expected && file_.writeFrame(bytes, length, time);
         buffer->Unlock();
@@ -158,12 +163,10 @@ private:
 
     HRESULT writeSound(IMFSample* sample) {
         LONGLONG time = 0;
-        ZV_RETURN_IF_FAILED(sample->GetSampleTime(&time));
         ComRef<IMFMediaBuffer> buffer;
-        ZV_RETURN_IF_FAILED(sample->ConvertToContiguousBuffer(buffer.put()));
         BYTE* bytes = nullptr;
         DWORD length = 0;
-        ZV_RETURN_IF_FAILED(buffer->Lock(&bytes, nullptr, &length));
+        ZV_RETURN_IF_FAILED(LockSample(sample, time, buffer, bytes, length));
         const bool written = file_.writeAudio(reinterpret_cast<const int16_t*>(bytes), length / 4, time);
         buffer->Unlock();
         if (written) return S_OK;
