@@ -31,7 +31,7 @@ StreamLayout layoutFor(const H264EncoderConfig& c) {
     layout.height = c.height;
     layout.mbWidth = (c.width + 15) / 16;
     layout.mbHeight = (c.height + 15) / 16;
-    layout.levelIdc = chooseLevel(layout.mbWidth, layout.mbHeight, c.bitrate);
+    layout.levelIdc = chooseLevel(layout.mbWidth, layout.mbHeight, c.frameDuration100ns, c.bitrate);
     return layout;
 }
 
@@ -66,7 +66,7 @@ struct H264EncoderState {
     int verticalMvLimit = 512;  // samples, from the level
 
     explicit H264EncoderState(const H264EncoderConfig& c)
-        : config(c), layout(layoutFor(c)), rate(c.bitrate, c.keyFrameInterval100ns, layout.mbWidth * layout.mbHeight) {}
+        : config(c), layout(layoutFor(c)), rate(c.bitrate, c.frameDuration100ns, c.keyFrameInterval100ns, layout.mbWidth * layout.mbHeight) {}
     int mbCount() const { return layout.mbWidth * layout.mbHeight; }
     void convertChanged(const BgraFrame& frame);
     Complexity analyse(bool idr);
@@ -208,7 +208,8 @@ void H264EncoderState::encodePicture(bool idr, int qp, int64_t bitLimit) {
 
 H264Encoder::H264Encoder(const H264EncoderConfig& config) {
     if (config.width < 16 || config.height < 16 || config.width % 2 || config.height % 2 ||
-        config.width > kMaxDimension || config.height > kMaxDimension || config.bitrate == 0)
+        config.width > kMaxDimension || config.height > kMaxDimension || config.bitrate == 0 ||
+        config.frameDuration100ns <= 0)
         return;
     auto s = std::make_unique<H264EncoderState>(config);
     s->verticalMvLimit = verticalMotionLimit(s->layout.levelIdc);

@@ -28,15 +28,16 @@ constexpr int kRefineBelowPlan = 6;
 // How much each P frame moves the correction of the estimates: SAD overstates some content (a brightness
 // drift that a coarse quantiser drops costs next to nothing), and the error lasts for as long as the motion.
 constexpr double kInterRatioWeight = 0.3;
-// Memory of the long-run averages, per P frame (some three seconds at 30 fps).
+// Memory of the long-run averages, per P frame (a hundred frames, some three seconds at 30 fps).
 constexpr double kLongRun = 0.99;
 }  // namespace
 
 double quantizerStep(int qp) { return 0.625 * std::exp2(qp / 6.0); }
 
-RateController::RateController(uint32_t bitrate, int64_t keyInterval100ns, int macroblocks)
+RateController::RateController(uint32_t bitrate, int64_t frameDuration100ns, int64_t keyInterval100ns, int macroblocks)
     : bitrate_(double(bitrate)), windowLimit_(double(bitrate) * 11 * kWindowMargin),
-      keySeconds_(double(keyInterval100ns) * 1e-7), intraHeaderBits_(kFrameOverheadBits + kIntraMacroblockBits * macroblocks) {}
+      keySeconds_(double(keyInterval100ns) * 1e-7), intraHeaderBits_(kFrameOverheadBits + kIntraMacroblockBits * macroblocks),
+      frameSeconds_(double(frameDuration100ns) * 1e-7) {}
 
 double RateController::modelBits(int qp, Complexity complexity) const {
     return (modelInter_ * complexity.inter + modelIntra_ * complexity.intra) / quantizerStep(qp);
@@ -77,7 +78,7 @@ int RateController::planQp(Complexity key, Complexity typical) const {
 }
 
 int RateController::chooseQp(bool idr, int64_t time100ns, Complexity complexity, bool stillOnly) {
-    const double elapsed = started_ ? std::max<double>(0, double(time100ns - lastTime_) * 1e-7) : 1.0 / 30;
+    const double elapsed = started_ ? std::max<double>(0, double(time100ns - lastTime_) * 1e-7) : frameSeconds_;
     if (started_) frameSeconds_ = 0.9 * frameSeconds_ + 0.1 * std::clamp(elapsed, 1.0 / 120, 0.5);
     started_ = true;
     lastTime_ = time100ns;

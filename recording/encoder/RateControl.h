@@ -26,7 +26,7 @@ public:
     static constexpr int kMaxQp = 51;
     static constexpr int64_t kWindow100ns = 100'000'000;
 
-    RateController(uint32_t bitrate, int64_t keyInterval100ns, int macroblocks);
+    RateController(uint32_t bitrate, int64_t frameDuration100ns, int64_t keyInterval100ns, int macroblocks);
 
     // Advances time to the frame and picks its QP. stillOnly: the frame only refines still content, which
     // says nothing about the level of motion and may go as fine as the plan affords.
@@ -61,7 +61,7 @@ private:
     double debt_ = 0;  // bits spent beyond the target rate, which P frames still owe
     int64_t lastTime_ = 0, lastKeyTime_ = 0;
     bool started_ = false;
-    double frameSeconds_ = 1.0 / 30;  // recent spacing of frames
+    double frameSeconds_;  // recent spacing of frames, at first the nominal one
     double modelIntra_ = 1.0, modelInter_ = 1.0;
     double interRatio_ = 1.0;  // what recent P frames with content really cost over what the model said
     int intraSeen_ = 0, interSeen_ = 0;

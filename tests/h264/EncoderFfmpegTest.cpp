@@ -210,6 +210,7 @@ TEST_P(EncoderFfmpeg, DecodesToTheEncodersPicturesWithinRateAndKeyFrameBounds) {
     const Sequence& s = GetParam();
     H264EncoderConfig config;
     config.width = s.width, config.height = s.height, config.bitrate = s.bitrate, config.keyFrameInterval100ns = s.keyInterval;
+    config.frameDuration100ns = kFrame30;
     H264Encoder encoder(config);
     ASSERT_TRUE(encoder.valid());
     std::mt19937 random(7);
@@ -292,10 +293,11 @@ TEST(EncoderConfig, RejectsUnusableSizesAndNamesTheLevel) {
         EXPECT_TRUE(frame.data.empty());
         EXPECT_FALSE(frame.keyFrame);
     }
-    // The level players check against: the smallest that holds the frame size and rate.
-    for (auto [width, height, bitrate, level] : {std::tuple{16, 16, 60'000u, 10}, {1920, 1080, 4'000'000u, 40}, {3840, 2160, 4'000'000u, 51}}) {
+    // The level players check against: the smallest that holds the frame size, the frame rate and the bit rate.
+    for (auto [width, height, bitrate, frame, level] : {std::tuple{16, 16, 60'000u, kFrame30, 10}, {1920, 1080, 4'000'000u, kFrame30, 40},
+                                                         {1920, 1080, 4'000'000u, kFrame30 / 2, 42}, {3840, 2160, 4'000'000u, kFrame30, 51}}) {
         H264EncoderConfig config;
-        config.width = width, config.height = height, config.bitrate = bitrate;
+        config.width = width, config.height = height, config.bitrate = bitrate, config.frameDuration100ns = frame;
         H264Encoder encoder(config);
         EXPECT_EQ(encoder.levelIdc(), level) << width << "x" << height;
         ASSERT_GE(encoder.sps().size(), 4u);
