@@ -10,6 +10,7 @@ packages=(
     wine wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick
     ffmpeg
     clang-14 libclang-rt-14-dev nsis openssl ca-certificates
+    libfreetype-dev fonts-dejavu-core  # the encoder benchmark's real text (bench/generate_sequence.cpp)
 )
 
 missing=()
