@@ -87,7 +87,9 @@ int RateController::chooseQp(bool idr, int64_t time100ns, Complexity complexity,
         window_.pop_front();
     }
     const double room = windowLimit_ - windowBits_;
-    debt_ = std::max(-kSavingsSeconds * bitrate_, debt_ - bitrate_ * elapsed);
+    const double keyShare = std::min(keyOwed_, keyBits_ * elapsed / keySeconds_);
+    keyOwed_ -= keyShare;
+    debt_ = std::max(-kSavingsSeconds * bitrate_, debt_ + keyShare - bitrate_ * elapsed);
     // Overspending (or saving) lately coarsens (refines) the plan, by up to a factor of two in quantiser step.
     const int overflow = int(std::lround(6 * std::log2(std::clamp(1 + debt_ / (bitrate_ * kDebtSeconds), 0.5, 2.0))));
     const Complexity typical = typicalInter(complexity);
@@ -135,7 +137,14 @@ void RateController::commit(bool idr, int qp, Complexity complexity, int64_t bit
     }
     window_.emplace_back(lastTime_, double(bits));
     windowBits_ += double(bits);
-    debt_ += double(bits);
+    if (idr) {
+        // An IDR is owed as its interval goes by, not at once: P frames right after it would starve
+        // (nothing coded, then a jump) to repay what the plan meant the whole interval to carry.
+        debt_ += keyOwed_;
+        keyBits_ = keyOwed_ = double(bits);
+    } else {
+        debt_ += double(bits);
+    }
     // Learn the model from what the frame really cost: for an IDR its intra factor, for a P frame mostly of
     // inter content its inter factor from what the intra part leaves, slowly, as a P frame's cost swings with
     // the quantiser far more than the model says (grain coded at one step, dropped at the next). Single odd

@@ -59,6 +59,8 @@ private:
     double windowBits_ = 0;
     double frameLimit_ = 0, sustainable_ = 0;
     double debt_ = 0;  // bits spent beyond the target rate, which P frames still owe
+    // The last IDR's bits, and what of them is not yet in the debt: the plan spends them over the interval.
+    double keyBits_ = 0, keyOwed_ = 0;
     int64_t lastTime_ = 0, lastKeyTime_ = 0;
     bool started_ = false;
     double frameSeconds_;  // recent spacing of frames, at first the nominal one
