@@ -62,7 +62,7 @@ for entry in $SEQUENCES; do
                -filter_threads 1 -c:v libx264 -preset ultrafast -threads 1 -g 60 -b:v 4M -f null - 2>&1 | utime_fps)
   bd=$(python3 "$ROOT/bench/bdrate.py" "${theirs%,}" "${ours%,}")
   mean() { awk '{s = 0; for (i = 1; i <= NF; ++i) s += $i; printf "%.0f", s / NF}' <<<"$1"; }
-  points() { awk -v RS=, -F: 'NF == 2 {printf "%s%s", (NR > 1 ? " / " : ""), $2}' <<<"$1"; }
+  points() { awk -v RS=, -F: 'NF == 2 {printf "%s%.2f", (NR > 1 ? " / " : ""), $2}' <<<"$1"; }
   rows+=("| $seq | $SIZE | $bd | $(points "$ours") | $(points "$theirs") | $(mean "$ours_fps") | $(mean "$x264_fps") | $bgra_fps | $window% |")
   rm -f "$DATA/$name.bgra" "$DATA/$name.yuv"
 done
