@@ -81,6 +81,7 @@ struct H264EncoderState {
 // weighing them like any other change. Returns how many.
 int H264EncoderState::refineStillMacroblocks() {
     constexpr int kCoarserBy = 3;
+    if (!rate.refinementAffordable()) return 0;
     const int count = mbCount(), limit = count / 8 + 1, coarse = rate.steadyQp() + kCoarserBy;
     int taken = 0, i = refineFrom;
     for (int scanned = 0; scanned < count && taken < limit; ++scanned, i = (i + 1) % count)

@@ -41,6 +41,9 @@ public:
     double predictBits(bool idr, int qp, Complexity complexity) const;
     // The quantiser recent frames with content settled on (kMinQp before there were any).
     int steadyQp() const { return averageQp_ > 0 ? int(std::lround(averageQp_)) : kMinQp; }
+    // Still content is refined from savings only: while the last IDR is not yet paid for by frames coded
+    // under the rate, refinement would take the bits the plan gave the P frames of the interval.
+    bool refinementAffordable() const { return debt_ + keyOwed_ < 0; }
 
 private:
     double modelBits(int qp, Complexity complexity) const;  // what the two k's say, before headers and correction
