@@ -261,7 +261,9 @@ void H264Encoder::encode(const uint8_t* bgraBottomUp, int64_t time100ns, Encoded
     H264EncoderState& s = *state_;
     const BgraFrame frame{bgraBottomUp, s.config.width, s.config.height};
 
-    const bool idr = !s.started || time100ns - s.lastIdrTime >= s.config.keyFrameInterval100ns;
+    // A frame within half a frame of the interval is on time: timestamps rounded to 100 ns (333333 at
+    // 30 fps) would otherwise put every IDR one frame past the interval.
+    const bool idr = !s.started || time100ns - s.lastIdrTime >= s.config.keyFrameInterval100ns - s.config.frameDuration100ns / 2;
     bool onlyRefinement = false;
     if (!s.started) {
         std::memcpy(s.previousInput.data(), bgraBottomUp, s.previousInput.size());
