@@ -13,6 +13,8 @@
 
 using namespace zv::h264;
 
+constexpr int64_t kFrame100ns = 10'000'000 / 30;  // the sequences are 30 frames per second
+
 int main(int argc, char** argv) {
     if (argc != 7) {
         std::fprintf(stderr, "usage: encode_bench INPUT.bgra WIDTH HEIGHT FRAMES BITRATE OUTPUT.h264\n");
@@ -22,6 +24,7 @@ int main(int argc, char** argv) {
     config.width = std::atoi(argv[2]);
     config.height = std::atoi(argv[3]);
     config.bitrate = uint32_t(std::atol(argv[5]));
+    config.frameDuration100ns = kFrame100ns;
     const int frames = std::atoi(argv[4]);
     H264Encoder encoder(config);
     if (!encoder.valid()) return 1;
@@ -41,13 +44,14 @@ int main(int argc, char** argv) {
     };
     double seconds = 0, cpuSeconds = 0, keyCpuSeconds = 0, slowest = 0;
     size_t bytes = 0;
-    int encoded = 0, keyFrames = 0;
+    size_t keyBytes = 0;
+    int encoded = 0, keyFrames = 0, emptyFrames = 0;  // empty: P frames of a few bytes, nothing coded
     std::vector<size_t> frameBytes;
     const uint8_t startCode[4] = {0, 0, 0, 1};
     for (; encoded < frames && std::fread(pixels.data(), 1, pixels.size(), in) == pixels.size(); ++encoded) {
         const auto begin = std::chrono::steady_clock::now();
         const double cpuBegin = cpuNow();
-        encoder.encode(pixels.data(), int64_t(encoded) * 10'000'000 / 30, frame);
+        encoder.encode(pixels.data(), int64_t(encoded) * kFrame100ns, frame);
         const double cpuTook = cpuNow() - cpuBegin;
         const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         seconds += took;
@@ -69,6 +73,8 @@ int main(int argc, char** argv) {
             at += 4 + length;
         }
         bytes += frame.data.size();
+        if (frame.keyFrame) keyBytes += frame.data.size();
+        else if (frame.data.size() < 64) ++emptyFrames;
         frameBytes.push_back(frame.data.size());
     }
     // Highest rate over any 10 s window (300 frames), the bound the rate controller promises.
@@ -80,10 +86,10 @@ int main(int argc, char** argv) {
         maxWindowBytes = std::max(maxWindowBytes, windowBytes);
     }
     const double windowSeconds = double(std::min(window, frameBytes.size())) / 30.0;
-    std::printf("frames=%d cpu_seconds=%.3f fps=%.1f wall_fps=%.1f kbps=%.0f keyframes=%d key_ms=%.1f other_ms=%.2f "
-                "slowest_ms=%.1f max10s_kbps=%.0f\n",
+    std::printf("frames=%d cpu_seconds=%.3f fps=%.1f wall_fps=%.1f kbps=%.0f keyframes=%d key_kb=%.0f empty=%d key_ms=%.1f "
+                "other_ms=%.2f slowest_ms=%.1f max10s_kbps=%.0f\n",
                 encoded, cpuSeconds, encoded / cpuSeconds, encoded / seconds, bytes * 8.0 / (encoded / 30.0) / 1000.0,
-                keyFrames, keyFrames ? keyCpuSeconds * 1000 / keyFrames : 0.0,
+                keyFrames, keyFrames ? double(keyBytes) / 1000 / keyFrames : 0.0, emptyFrames, keyFrames ? keyCpuSeconds * 1000 / keyFrames : 0.0,
                 encoded > keyFrames ? (cpuSeconds - keyCpuSeconds) * 1000 / (encoded - keyFrames) : 0.0, slowest * 1000,
                 maxWindowBytes * 8.0 / windowSeconds / 1000.0);
     return 0;

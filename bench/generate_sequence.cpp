@@ -4,14 +4,23 @@
 // dragged across the desktop by whole pixels per frame, changing direction every second), scroll (a document
 // scrolled by smooth wheel steps and page jumps), video (a panned natural-like scene with grain in a 640x360
 // window), fade (the whole desktop fading to black and back), noise (random pixels, the worst case).
+// Real text, rendered by FreeType from Debian's DejaVu fonts with its anti-aliasing: textdrag (a window of
+// text dragged slowly and diagonally over an editor, moving in every frame), textscrollN (a web page scrolled
+// N px in every frame, without rests), textvideo (a video playing in a page of text).
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -145,21 +154,229 @@ void drawVideo(Canvas& c, int x0, int y0, int w, int h, int frame) {
         }
 }
 
+// Real glyphs: FreeType's grey-scale anti-aliasing of Debian's DejaVu fonts, as a desktop draws them.
+constexpr const char* kFontFolder = "/usr/share/fonts/truetype/dejavu/";
+
+struct Glyph {
+    int left = 0, top = 0, advance = 0, width = 0, rows = 0;
+    std::vector<uint8_t> coverage;
+};
+
+struct Font {  // one face at one pixel size; every glyph rendered once
+    FT_Face face = nullptr;
+    int lineHeight = 0;
+    std::map<char, Glyph> glyphs;
+};
+
+struct Fonts {
+    FT_Library library = nullptr;
+    Font sans, bold, mono, serif, heading;
+    Fonts() {
+        if (FT_Init_FreeType(&library)) std::abort();
+        open(sans, "DejaVuSans.ttf", 13), open(bold, "DejaVuSans-Bold.ttf", 13), open(mono, "DejaVuSansMono.ttf", 13);
+        open(serif, "DejaVuSerif.ttf", 15), open(heading, "DejaVuSans-Bold.ttf", 21);
+    }
+    ~Fonts() {
+        for (Font* f : {&sans, &bold, &mono, &serif, &heading}) FT_Done_Face(f->face);
+        FT_Done_FreeType(library);
+    }
+    Fonts(const Fonts&) = delete;
+    Fonts& operator=(const Fonts&) = delete;
+
+    void open(Font& font, const char* file, int pixels) {
+        if (FT_New_Face(library, (std::string(kFontFolder) + file).c_str(), 0, &font.face) ||
+            FT_Set_Pixel_Sizes(font.face, 0, FT_UInt(pixels))) {
+            std::fprintf(stderr, "generate_sequence: cannot load %s%s (fonts-dejavu-core)\n", kFontFolder, file);
+            std::exit(1);
+        }
+        font.lineHeight = pixels * 3 / 2;
+    }
+};
+
+const Glyph& glyphOf(Font& font, char c) {
+    auto found = font.glyphs.find(c);
+    if (found != font.glyphs.end()) return found->second;
+    Glyph g;
+    if (FT_Load_Char(font.face, FT_ULong(static_cast<unsigned char>(c)), FT_LOAD_RENDER | FT_LOAD_TARGET_LIGHT) == 0) {
+        const FT_GlyphSlot slot = font.face->glyph;
+        g.left = slot->bitmap_left, g.top = slot->bitmap_top, g.advance = int(slot->advance.x >> 6);
+        g.width = int(slot->bitmap.width), g.rows = int(slot->bitmap.rows);
+        for (int y = 0; y < g.rows; ++y)
+            g.coverage.insert(g.coverage.end(), slot->bitmap.buffer + y * slot->bitmap.pitch,
+                              slot->bitmap.buffer + y * slot->bitmap.pitch + g.width);
+    }
+    return font.glyphs.emplace(c, std::move(g)).first->second;
+}
+
+int textWidth(Font& font, std::string_view text) {
+    int width = 0;
+    for (char ch : text) width += glyphOf(font, ch).advance;
+    return width;
+}
+
+// Draws `text` with its baseline at y; returns the pen position after it.
+int drawString(Canvas& c, Font& font, int x, int baseline, std::string_view text, uint32_t ink) {
+    for (char ch : text) {
+        const Glyph& g = glyphOf(font, ch);
+        for (int gy = 0; gy < g.rows; ++gy)
+            for (int gx = 0; gx < g.width; ++gx) {
+                const int px = x + g.left + gx, py = baseline - g.top + gy, alpha = g.coverage[size_t(gy) * g.width + gx];
+                if (alpha && px >= 0 && py >= 0 && px < c.width && py < c.height)
+                    c.pixels[size_t(py) * c.width + px] = blend(c.pixels[size_t(py) * c.width + px], ink, alpha);
+            }
+        x += g.advance;
+    }
+    return x;
+}
+
+constexpr std::string_view kWords[] = {
+    "the", "of", "and", "to", "a", "in", "is", "that", "for", "it", "as", "with", "was", "on", "be", "by", "this",
+    "are", "from", "or", "which", "an", "but", "not", "all", "can", "when", "there", "each", "frame", "window",
+    "screen", "record", "encoder", "quality", "picture", "motion", "vector", "block", "rate", "second", "video",
+    "display", "scroll", "document", "reader", "slowly", "moves", "across", "desktop", "pixels", "bright", "sharp",
+    "letters", "glyph", "smooth", "edges", "without", "between", "several", "because", "however", "through",
+    "example", "meeting", "project", "report", "Monday", "figures", "budget", "results", "should", "would",
+    "before", "after", "settings", "interval", "keyboard", "compression", "anti-aliasing", "Wednesday", "2026",
+    "(see", "below)", "12.5%", "version", "3.1,", "user's", "files", "folder", "menu", "button", "light", "dark"};
+
+std::string_view wordAt(uint32_t n) { return kWords[hash(n) % std::size(kWords)]; }
+
+// Paragraphs of prose wrapped between x0 and right from y (the top of the first line); returns the y below.
+int drawProse(Canvas& c, Font& font, int x0, int y, int right, int lines, uint32_t seed, uint32_t ink) {
+    const int space = glyphOf(font, ' ').advance;
+    int x = x0, line = 0;
+    for (uint32_t n = seed * 1000;; ++n) {
+        std::string word(wordAt(n));
+        const bool sentenceStart = n == seed * 1000 || hash(n - 1) % 9 == 0;
+        if (sentenceStart && word[0] >= 'a' && word[0] <= 'z') word[0] = char(word[0] - 'a' + 'A');
+        if (hash(n) % 9 == 0) word += '.';
+        else if (hash(n) % 13 == 0) word += ',';
+        const int width = textWidth(font, word);
+        if (x + width > right) {
+            if (++line == lines) return y + font.lineHeight;
+            x = x0, y += font.lineHeight;
+        }
+        // Now and then a link, blue like a browser's.
+        x = drawString(c, font, x, y + font.lineHeight * 3 / 4, word, hash(n * 7) % 23 == 0 ? 0x1A0DAB : ink) + space;
+    }
+}
+
+// A long web page: headings, paragraphs in two faces, code blocks, lists and pictures, in a column.
+Canvas webPage(Fonts& fonts, int width, int height, uint32_t seed) {
+    Canvas c(width, height, 0xFFFFFF);
+    const int left = std::max(24, width / 2 - 420), right = std::min(width - 24, width / 2 + 420);
+    for (int y = 24, block = 0; y < height; ++block) {
+        const uint32_t kind = hash(seed + uint32_t(block)) % 8;
+        if (block % 5 == 0) {
+            std::string title(wordAt(seed + uint32_t(block)));
+            title[0] = char(std::toupper(title[0]));
+            title += ' ', title += wordAt(seed * 3 + uint32_t(block)), title += ' ', title += wordAt(seed * 5 + uint32_t(block));
+            drawString(c, fonts.heading, left, y + 24, title, 0x202124);
+            y += 44;
+        } else if (kind == 0) {  // code block
+            const int lines = 3 + int(hash(seed + uint32_t(block) * 3) % 6);
+            c.fill(left, y, right - left, lines * fonts.mono.lineHeight + 16, 0xF4F5F7);
+            for (int l = 0; l < lines; ++l) {
+                std::string code(size_t(2 * (hash(uint32_t(block + l)) % 3)), ' ');
+                code += l % 3 == 0 ? "if (" : "return ";
+                code += wordAt(uint32_t(block * 31 + l)), code += "_", code += wordAt(uint32_t(block * 37 + l)), code += l % 3 == 0 ? ") {" : ";";
+                drawString(c, fonts.mono, left + 12, y + 8 + l * fonts.mono.lineHeight + 15, code, l % 3 == 0 ? 0xA626A4 : 0x383A42);
+            }
+            y += lines * fonts.mono.lineHeight + 32;
+        } else if (kind == 1) {  // a picture
+            const int ph = 160 + int(hash(seed + uint32_t(block)) % 120), pw = std::min(right - left, 480);
+            for (int py = 0; py < ph; ++py)
+                for (int px = 0; px < pw; ++px) {
+                    const double n = 0.6 * valueNoise(px, py + block * 300, 48, seed) + 0.4 * valueNoise(px, py, 12, seed + 1);
+                    c.set(left + px, y + py, uint32_t(40 + 120 * n) << 16 | uint32_t(90 + 110 * n) << 8 | uint32_t(150 + 80 * n));
+                }
+            y += ph + 20;
+        } else if (kind == 2) {  // a list
+            for (int item = 0; item < 4; ++item) {
+                c.fill(left + 10, y + 9, 5, 5, 0x202124);
+                y = drawProse(c, fonts.sans, left + 26, y, right, 1, seed + uint32_t(block * 10 + item), 0x202124);
+            }
+            y += 12;
+        } else {
+            Font& font = kind % 2 ? fonts.serif : fonts.sans;
+            y = drawProse(c, font, left, y, right, 3 + int(hash(seed + uint32_t(block) * 5) % 7), seed + uint32_t(block), 0x202124) + 14;
+        }
+    }
+    return c;
+}
+
+// An editor on the desktop, all in real glyphs: title, file tree, line numbers and coloured code.
+Canvas realDesktop(Fonts& fonts, int w, int h) {
+    Canvas c(w, h, 0xFFFFFF);
+    c.fill(0, 0, w, 30, 0x3C3C3C);
+    drawString(c, fonts.sans, w / 2 - 120, 20, "report.cpp - project - Editor", 0xCCCCCC);
+    c.fill(0, 30, 240, h - 52, 0xF3F3F3);
+    c.fill(0, h - 22, w, 22, 0x007ACC);
+    drawString(c, fonts.sans, 12, h - 6, "Ln 42, Col 17   Spaces: 4   UTF-8   C++", 0xFFFFFF);
+    for (int item = 0; 52 + item * 22 < h - 22; ++item) {
+        std::string name(wordAt(uint32_t(item) * 3 + 1));
+        name += item % 4 ? ".cpp" : "";
+        drawString(c, item % 4 ? fonts.sans : fonts.bold, item % 4 ? 28 : 12, 52 + item * 22, name, 0x333333);
+    }
+    static constexpr uint32_t kInk[] = {0x0000FF, 0x267F99, 0x795E26, 0x001080, 0x000000, 0x008000};
+    for (int line = 0; 50 + line * 19 < h - 26; ++line) {
+        const int baseline = 50 + line * 19;
+        drawString(c, fonts.mono, 250, baseline, std::to_string(line + 1), 0x999999);
+        int x = 300 + 32 * int(hash(uint32_t(line)) % 4);
+        const int tokens = int(hash(uint32_t(line) + 11) % 9);
+        for (int t = 0; t < tokens && x < w - 200; ++t) {
+            const uint32_t n = uint32_t(line * 17 + t);
+            std::string token(wordAt(n));
+            token += t + 1 == tokens ? ";" : hash(n) % 3 == 0 ? "(" : " ";
+            x = drawString(c, fonts.mono, x, baseline, token, kInk[hash(n + 5) % std::size(kInk)]);
+        }
+    }
+    return c;
+}
+
+Canvas documentWindow(Fonts& fonts, int w, int h) {
+    Canvas c = webPage(fonts, w, h, 31);
+    c.fill(0, 0, w, 32, 0xDEE1E6);
+    drawString(c, fonts.sans, 12, 21, "Meeting notes - Document Viewer", 0x202124);
+    c.fill(0, 0, w, 1, 0x8A8A8A), c.fill(0, h - 1, w, 1, 0x8A8A8A), c.fill(0, 0, 1, h, 0x8A8A8A), c.fill(w - 1, 0, 1, h, 0x8A8A8A);
+    return c;
+}
+
+// A browser's tab strip and address bar above the page.
+void drawBrowserBar(Canvas& c, Fonts& fonts) {
+    c.fill(0, 0, c.width, 76, 0xDEE1E6);
+    c.fill(8, 6, 240, 30, 0xFFFFFF);
+    drawString(c, fonts.sans, 20, 26, "Release notes - Project wiki", 0x202124);
+    c.fill(100, 42, c.width - 200, 28, 0xF1F3F4);
+    drawString(c, fonts.sans, 116, 61, "https://wiki.example.org/project/release-notes", 0x202124);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 6) {
-        std::fprintf(stderr, "usage: generate_sequence screen|drag|scroll|video|fade|noise WIDTH HEIGHT FRAMES OUTPUT.bgra\n");
+        std::fprintf(stderr, "usage: generate_sequence screen|drag|scroll|video|fade|noise|textdrag|textscrollN|textvideo WIDTH HEIGHT FRAMES OUTPUT.bgra\n");
         return 2;
     }
     const std::string kind = argv[1];
     const int w = std::atoi(argv[2]), h = std::atoi(argv[3]), frames = std::atoi(argv[4]);
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(std::fopen(argv[5], "wb"), &std::fclose);
     if (!out || w < 640 || h < 480) return 1;
-    const Canvas background = desktop(w, h);
-    const Canvas window = textWindow(std::min(800, w / 2), std::min(600, h / 2));
+    const bool realText = kind.rfind("text", 0) == 0;
+    // textscrollN: the page moves N px in every frame.
+    const int scrollSpeed = kind.rfind("textscroll", 0) == 0 ? std::atoi(kind.c_str() + 10) : 0;
+    if (kind.rfind("textscroll", 0) == 0 && scrollSpeed <= 0) return 2;
+    Fonts fonts;
+    Canvas background = realText ? realDesktop(fonts, w, h) : desktop(w, h);
+    const Canvas window = kind == "textdrag" ? documentWindow(fonts, std::min(900, w / 2), std::min(640, h / 2))
+                                             : textWindow(std::min(800, w / 2), std::min(600, h / 2));
     Canvas document(w, h * 12, 0xFFFFFF);  // for scroll: a long page of text
     if (kind == "scroll") drawText(document, 40, 20, w - 40, document.height, 19, 0xFFFFFF, 7);
+    if (scrollSpeed > 0 || kind == "textvideo") {
+        document = webPage(fonts, w, h + frames * scrollSpeed, 5);
+        background.paste(document, 0, 76);
+        drawBrowserBar(background, fonts);
+    }
     std::vector<uint8_t> bgra(size_t(w) * h * 4);
     // Drag directions, one per second: whole pixels per frame.
     static constexpr int kDrag[][2] = {{3, 2}, {-5, 0}, {0, -4}, {2, -3}, {-1, 1}, {6, 4}, {-4, -2}, {0, 3}};
@@ -183,6 +400,19 @@ int main(int argc, char** argv) {
             scrollY %= document.height - h;
             for (int y = 32; y < h - 24; ++y)
                 std::memcpy(&c.pixels[size_t(y) * w + 260], &document.pixels[size_t(y + scrollY) * w], size_t(w - 260) * 4);
+        } else if (kind == "textdrag") {
+            // Slowly and diagonally, a new direction every second, the window moving in every frame.
+            static constexpr int kSlow[][2] = {{1, 1}, {2, 1}, {-1, 2}, {-2, -1}, {1, -1}, {-1, -1}, {2, 2}, {-1, 1}};
+            const int* d = kSlow[(i / 30) % 8];
+            windowX = std::clamp(windowX + d[0], 0, w - window.width);
+            windowY = std::clamp(windowY + d[1], 0, h - window.height);
+            c.paste(window, windowX, windowY);
+        } else if (scrollSpeed > 0) {
+            for (int y = 76; y < h; ++y)
+                std::memcpy(&c.pixels[size_t(y) * w], &document.pixels[size_t(y - 76 + i * scrollSpeed) * w], size_t(w) * 4);
+        } else if (kind == "textvideo") {
+            const int vw = 640, vh = 360, vx = (w - vw) / 2, vy = 76 + 180;
+            drawVideo(c, vx, vy, vw, vh, i);
         } else if (kind == "video") {
             const int vw = 640, vh = 360, vx = (w - vw) / 2, vy = (h - vh) / 2;
             c.fill(vx - 4, vy - 34, vw + 8, vh + 38, 0x303030);  // player frame and caption

@@ -11,6 +11,7 @@ packages=(
     ffmpeg libavcodec-dev libavutil-dev libswresample-dev pkg-config pulseaudio python3-tk
     dpkg-dev make
     clang-14 libclang-rt-14-dev nsis openssl ca-certificates
+    libfreetype-dev fonts-dejavu-core  # the encoder benchmark's real text (bench/generate_sequence.cpp)
 )
 
 sudo_cmd=()

@@ -31,7 +31,7 @@ StreamLayout layoutFor(const H264EncoderConfig& c) {
     layout.height = c.height;
     layout.mbWidth = (c.width + 15) / 16;
     layout.mbHeight = (c.height + 15) / 16;
-    layout.levelIdc = chooseLevel(layout.mbWidth, layout.mbHeight, c.bitrate);
+    layout.levelIdc = chooseLevel(layout.mbWidth, layout.mbHeight, c.frameDuration100ns, c.bitrate);
     return layout;
 }
 
@@ -66,7 +66,7 @@ struct H264EncoderState {
     int verticalMvLimit = 512;  // samples, from the level
 
     explicit H264EncoderState(const H264EncoderConfig& c)
-        : config(c), layout(layoutFor(c)), rate(c.bitrate, c.keyFrameInterval100ns, layout.mbWidth * layout.mbHeight) {}
+        : config(c), layout(layoutFor(c)), rate(c.bitrate, c.frameDuration100ns, c.keyFrameInterval100ns, layout.mbWidth * layout.mbHeight) {}
     int mbCount() const { return layout.mbWidth * layout.mbHeight; }
     void convertChanged(const BgraFrame& frame);
     Complexity analyse(bool idr);
@@ -81,6 +81,7 @@ struct H264EncoderState {
 // weighing them like any other change. Returns how many.
 int H264EncoderState::refineStillMacroblocks() {
     constexpr int kCoarserBy = 3;
+    if (!rate.refinementAffordable()) return 0;
     const int count = mbCount(), limit = count / 8 + 1, coarse = rate.steadyQp() + kCoarserBy;
     int taken = 0, i = refineFrom;
     for (int scanned = 0; scanned < count && taken < limit; ++scanned, i = (i + 1) % count)
@@ -208,7 +209,8 @@ void H264EncoderState::encodePicture(bool idr, int qp, int64_t bitLimit) {
 
 H264Encoder::H264Encoder(const H264EncoderConfig& config) {
     if (config.width < 16 || config.height < 16 || config.width % 2 || config.height % 2 ||
-        config.width > kMaxDimension || config.height > kMaxDimension || config.bitrate == 0)
+        config.width > kMaxDimension || config.height > kMaxDimension || config.bitrate == 0 ||
+        config.frameDuration100ns <= 0)
         return;
     auto s = std::make_unique<H264EncoderState>(config);
     s->verticalMvLimit = verticalMotionLimit(s->layout.levelIdc);
@@ -259,7 +261,9 @@ void H264Encoder::encode(const uint8_t* bgraBottomUp, int64_t time100ns, Encoded
     H264EncoderState& s = *state_;
     const BgraFrame frame{bgraBottomUp, s.config.width, s.config.height};
 
-    const bool idr = !s.started || time100ns - s.lastIdrTime >= s.config.keyFrameInterval100ns;
+    // A frame within half a frame of the interval is on time: timestamps rounded to 100 ns (333333 at
+    // 30 fps) would otherwise put every IDR one frame past the interval.
+    const bool idr = !s.started || time100ns - s.lastIdrTime >= s.config.keyFrameInterval100ns - s.config.frameDuration100ns / 2;
     bool onlyRefinement = false;
     if (!s.started) {
         std::memcpy(s.previousInput.data(), bgraBottomUp, s.previousInput.size());

@@ -8,6 +8,7 @@ namespace zv::h264 {
 struct H264EncoderConfig {
     int width = 0, height = 0;                    // even, >= 16; not necessarily multiples of 16 (use frame cropping)
     uint32_t bitrate = 0;                         // target bits per second (average); required
+    int64_t frameDuration100ns = 0;               // nominal spacing of frames, the frame rate; required
     int64_t keyFrameInterval100ns = 20'000'000;  // an IDR at least this often (2 s), by timestamp
 };
 

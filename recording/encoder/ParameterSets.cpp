@@ -26,13 +26,13 @@ constexpr LevelLimits kLevels[] = {
 
 }  // namespace
 
-int chooseLevel(int mbWidth, int mbHeight, uint32_t bitrate) {
+int chooseLevel(int mbWidth, int mbHeight, int64_t frameDuration100ns, uint32_t bitrate) {
     const int frameMbs = mbWidth * mbHeight;
     for (const LevelLimits& level : kLevels) {
         const int64_t sideLimitSquared = int64_t(level.maxFrameMbs) * 8;  // neither side may exceed sqrt(8 * MaxFS)
         if (frameMbs <= level.maxFrameMbs && int64_t(mbWidth) * mbWidth <= sideLimitSquared &&
-            int64_t(mbHeight) * mbHeight <= sideLimitSquared && int64_t(frameMbs) * 30 <= level.maxMbPerSecond &&
-            int64_t(bitrate) <= level.maxKbitPerSecond * 1000)
+            int64_t(mbHeight) * mbHeight <= sideLimitSquared && int64_t(bitrate) <= level.maxKbitPerSecond * 1000 &&
+            int64_t(frameMbs) * 10'000'000 <= level.maxMbPerSecond * frameDuration100ns)
             return level.levelIdc;
     }
     return kLevels[std::size(kLevels) - 1].levelIdc;

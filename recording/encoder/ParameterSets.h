@@ -16,8 +16,8 @@ constexpr int kLog2MaxFrameNum = 8;
 constexpr uint8_t kProfileIdc = 66;              // Baseline
 constexpr uint8_t kConstraintFlags = 0x80 | 0x40;  // constraint_set0 and set1: Constrained Baseline
 
-// Lowest level that holds this frame size at 30 frames per second and the bit rate; the highest level beyond.
-int chooseLevel(int mbWidth, int mbHeight, uint32_t bitrate);
+// Lowest level that holds this frame size at the frame rate and the bit rate; the highest level beyond.
+int chooseLevel(int mbWidth, int mbHeight, int64_t frameDuration100ns, uint32_t bitrate);
 
 // Largest vertical motion vector component, in whole samples, the level allows.
 int verticalMotionLimit(int levelIdc);

@@ -28,15 +28,16 @@ constexpr int kRefineBelowPlan = 6;
 // How much each P frame moves the correction of the estimates: SAD overstates some content (a brightness
 // drift that a coarse quantiser drops costs next to nothing), and the error lasts for as long as the motion.
 constexpr double kInterRatioWeight = 0.3;
-// Memory of the long-run averages, per P frame (some three seconds at 30 fps).
+// Memory of the long-run averages, per P frame (a hundred frames, some three seconds at 30 fps).
 constexpr double kLongRun = 0.99;
 }  // namespace
 
 double quantizerStep(int qp) { return 0.625 * std::exp2(qp / 6.0); }
 
-RateController::RateController(uint32_t bitrate, int64_t keyInterval100ns, int macroblocks)
+RateController::RateController(uint32_t bitrate, int64_t frameDuration100ns, int64_t keyInterval100ns, int macroblocks)
     : bitrate_(double(bitrate)), windowLimit_(double(bitrate) * 11 * kWindowMargin),
-      keySeconds_(double(keyInterval100ns) * 1e-7), intraHeaderBits_(kFrameOverheadBits + kIntraMacroblockBits * macroblocks) {}
+      keySeconds_(double(keyInterval100ns) * 1e-7), intraHeaderBits_(kFrameOverheadBits + kIntraMacroblockBits * macroblocks),
+      frameSeconds_(double(frameDuration100ns) * 1e-7) {}
 
 double RateController::modelBits(int qp, Complexity complexity) const {
     return (modelInter_ * complexity.inter + modelIntra_ * complexity.intra) / quantizerStep(qp);
@@ -77,7 +78,7 @@ int RateController::planQp(Complexity key, Complexity typical) const {
 }
 
 int RateController::chooseQp(bool idr, int64_t time100ns, Complexity complexity, bool stillOnly) {
-    const double elapsed = started_ ? std::max<double>(0, double(time100ns - lastTime_) * 1e-7) : 1.0 / 30;
+    const double elapsed = started_ ? std::max<double>(0, double(time100ns - lastTime_) * 1e-7) : frameSeconds_;
     if (started_) frameSeconds_ = 0.9 * frameSeconds_ + 0.1 * std::clamp(elapsed, 1.0 / 120, 0.5);
     started_ = true;
     lastTime_ = time100ns;
@@ -86,7 +87,9 @@ int RateController::chooseQp(bool idr, int64_t time100ns, Complexity complexity,
         window_.pop_front();
     }
     const double room = windowLimit_ - windowBits_;
-    debt_ = std::max(-kSavingsSeconds * bitrate_, debt_ - bitrate_ * elapsed);
+    const double keyShare = std::min(keyOwed_, keyBits_ * elapsed / keySeconds_);
+    keyOwed_ -= keyShare;
+    debt_ = std::max(-kSavingsSeconds * bitrate_, debt_ + keyShare - bitrate_ * elapsed);
     // Overspending (or saving) lately coarsens (refines) the plan, by up to a factor of two in quantiser step.
     const int overflow = int(std::lround(6 * std::log2(std::clamp(1 + debt_ / (bitrate_ * kDebtSeconds), 0.5, 2.0))));
     const Complexity typical = typicalInter(complexity);
@@ -134,7 +137,14 @@ void RateController::commit(bool idr, int qp, Complexity complexity, int64_t bit
     }
     window_.emplace_back(lastTime_, double(bits));
     windowBits_ += double(bits);
-    debt_ += double(bits);
+    if (idr) {
+        // An IDR is owed as its interval goes by, not at once: P frames right after it would starve
+        // (nothing coded, then a jump) to repay what the plan meant the whole interval to carry.
+        debt_ += keyOwed_;
+        keyBits_ = keyOwed_ = double(bits);
+    } else {
+        debt_ += double(bits);
+    }
     // Learn the model from what the frame really cost: for an IDR its intra factor, for a P frame mostly of
     // inter content its inter factor from what the intra part leaves, slowly, as a P frame's cost swings with
     // the quantiser far more than the model says (grain coded at one step, dropped at the next). Single odd

@@ -26,7 +26,7 @@ public:
     static constexpr int kMaxQp = 51;
     static constexpr int64_t kWindow100ns = 100'000'000;
 
-    RateController(uint32_t bitrate, int64_t keyInterval100ns, int macroblocks);
+    RateController(uint32_t bitrate, int64_t frameDuration100ns, int64_t keyInterval100ns, int macroblocks);
 
     // Advances time to the frame and picks its QP. stillOnly: the frame only refines still content, which
     // says nothing about the level of motion and may go as fine as the plan affords.
@@ -41,6 +41,9 @@ public:
     double predictBits(bool idr, int qp, Complexity complexity) const;
     // The quantiser recent frames with content settled on (kMinQp before there were any).
     int steadyQp() const { return averageQp_ > 0 ? int(std::lround(averageQp_)) : kMinQp; }
+    // Still content is refined from savings only: while the last IDR is not yet paid for by frames coded
+    // under the rate, refinement would take the bits the plan gave the P frames of the interval.
+    bool refinementAffordable() const { return debt_ + keyOwed_ < 0; }
 
 private:
     double modelBits(int qp, Complexity complexity) const;  // what the two k's say, before headers and correction
@@ -59,9 +62,11 @@ private:
     double windowBits_ = 0;
     double frameLimit_ = 0, sustainable_ = 0;
     double debt_ = 0;  // bits spent beyond the target rate, which P frames still owe
+    // The last IDR's bits, and what of them is not yet in the debt: the plan spends them over the interval.
+    double keyBits_ = 0, keyOwed_ = 0;
     int64_t lastTime_ = 0, lastKeyTime_ = 0;
     bool started_ = false;
-    double frameSeconds_ = 1.0 / 30;  // recent spacing of frames
+    double frameSeconds_;  // recent spacing of frames, at first the nominal one
     double modelIntra_ = 1.0, modelInter_ = 1.0;
     double interRatio_ = 1.0;  // what recent P frames with content really cost over what the model said
     int intraSeen_ = 0, interSeen_ = 0;

@@ -230,6 +230,7 @@ bool VideoFileWriter::open(const std::filesystem::path& path, const VideoFileWri
     encoderConfig.width = config.width;
     encoderConfig.height = config.height;
     encoderConfig.bitrate = config.bitrate;
+    encoderConfig.frameDuration100ns = config.frameDuration100ns;
     auto state = std::make_unique<VideoFileWriterState>(encoderConfig, config.queueFrames, failure_);
     if (!state->encoder.valid()) return false;
 

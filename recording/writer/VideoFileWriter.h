@@ -20,7 +20,7 @@ struct VideoFileWriterConfig {
     int width = 0;
     int height = 0;
     uint32_t bitrate = 0;               // target bits per second; required
-    int64_t frameDuration100ns = 0;     // how long the last frame lasts in the file; required
+    int64_t frameDuration100ns = 0;     // the frame rate, and how long the last frame lasts in the file; required
     size_t queueFrames = 3;
     bool audio = false;  // a sound track, fed by writeAudio
 };

@@ -210,6 +210,7 @@ TEST_P(EncoderFfmpeg, DecodesToTheEncodersPicturesWithinRateAndKeyFrameBounds) {
     const Sequence& s = GetParam();
     H264EncoderConfig config;
     config.width = s.width, config.height = s.height, config.bitrate = s.bitrate, config.keyFrameInterval100ns = s.keyInterval;
+    config.frameDuration100ns = kFrame30;
     H264Encoder encoder(config);
     ASSERT_TRUE(encoder.valid());
     std::mt19937 random(7);
@@ -224,7 +225,7 @@ TEST_P(EncoderFfmpeg, DecodesToTheEncodersPicturesWithinRateAndKeyFrameBounds) {
         EncodedFrame& frame = frames[size_t(i)];
         encoder.encode(pixels.data(), time, frame);
         ASSERT_TRUE(wellFormed(frame.data)) << "frame " << i;
-        EXPECT_EQ(frame.keyFrame, i == 0 || time - lastKey >= s.keyInterval) << "frame " << i;
+        EXPECT_EQ(frame.keyFrame, i == 0 || time - lastKey >= s.keyInterval - kFrame30 / 2) << "frame " << i;
         if (frame.keyFrame) lastKey = time;
         if (i > 0) EXPECT_LE(frame.data.size(), s.maxBytesAfterFirst) << "frame " << i;
         times.push_back(time);
@@ -292,10 +293,11 @@ TEST(EncoderConfig, RejectsUnusableSizesAndNamesTheLevel) {
         EXPECT_TRUE(frame.data.empty());
         EXPECT_FALSE(frame.keyFrame);
     }
-    // The level players check against: the smallest that holds the frame size and rate.
-    for (auto [width, height, bitrate, level] : {std::tuple{16, 16, 60'000u, 10}, {1920, 1080, 4'000'000u, 40}, {3840, 2160, 4'000'000u, 51}}) {
+    // The level players check against: the smallest that holds the frame size, the frame rate and the bit rate.
+    for (auto [width, height, bitrate, frame, level] : {std::tuple{16, 16, 60'000u, kFrame30, 10}, {1920, 1080, 4'000'000u, kFrame30, 40},
+                                                         {1920, 1080, 4'000'000u, kFrame30 / 2, 42}, {3840, 2160, 4'000'000u, kFrame30, 51}}) {
         H264EncoderConfig config;
-        config.width = width, config.height = height, config.bitrate = bitrate;
+        config.width = width, config.height = height, config.bitrate = bitrate, config.frameDuration100ns = frame;
         H264Encoder encoder(config);
         EXPECT_EQ(encoder.levelIdc(), level) << width << "x" << height;
         ASSERT_GE(encoder.sps().size(), 4u);

@@ -95,7 +95,7 @@ TEST(VideoFileWriter, RejectsBadCallsWithoutHarm) {
 TEST(Mp4Muxer, StoppedBetweenIndexAndCommitStillPlays) {
     // The final index typed as moov but the fragments not yet wrapped: what a crash in
     // finalize's last write leaves. Players must still take the fragments.
-    zv::h264::H264Encoder encoder({64, 48, 4'000'000});
+    zv::h264::H264Encoder encoder({64, 48, 4'000'000, 333'333});
     const std::string path = scratchDirectory() + "/half-finalized.mp4";
     const std::vector<int64_t> times = regularTimes(90);
     {
