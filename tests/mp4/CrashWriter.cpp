@@ -5,7 +5,8 @@
 //   paced     1 ms between frames, for being killed from outside at any moment
 //   sound     paced, with a tone on a sound track, a frame's worth before each frame
 //   vanish    like finalize, but the file's descriptor stops taking writes after 70 frames
-// With a limit the file layer gets EFBIG at that byte, as on a volume that is full.
+// With a limit the file layer gets EFBIG at that byte, as on a volume that is full (finalize, vanish);
+// in the other modes the process dies (SIGXFSZ) inside the write that reaches it.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -25,7 +26,9 @@ int main(int argc, char** argv) {
     const std::string mode = argv[2];
     const int frames = std::atoi(argv[3]);
     if (argc > 4) {
-        std::signal(SIGXFSZ, SIG_IGN);
+        if (mode == "finalize" || mode == "vanish") std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit noCore{0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
         const rlimit limit{rlim_t(std::atoll(argv[4])), RLIM_INFINITY};
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
     }
