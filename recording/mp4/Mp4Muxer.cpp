@@ -1,5 +1,6 @@
 #include "Mp4Muxer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -81,6 +82,17 @@ bool Mp4Muxer::writeSample(const uint8_t* sample, size_t size, int64_t time100ns
         const bool cut = full || (soundThere && ((keyFrame && elapsed >= ticksFrom100ns(limits_.preferred100ns)) ||
                                                  elapsed >= ticksFrom100ns(limits_.maximum100ns)));
         if (cut && !writeFragment(ticks)) return false;
+        // The encoder hands over sound later than the picture it goes with, so in a steady recording
+        // the sound may never reach the newest frame, and waiting for it would hold every sample back
+        // and leave nothing complete on disk. Past the time limit the fragment ends earlier instead,
+        // with the last frame the sound covers; the frames after it wait for the next fragment.
+        if (!cut && !soundThere && elapsed >= ticksFrom100ns(limits_.maximum100ns)) {
+            const uint64_t soundEnd = audioShownTicks(audioFrames_);
+            size_t covered = 0;
+            uint64_t end = pendingStartTicks_;
+            while (covered < pending_.size() && end + pending_[covered].duration <= soundEnd) end += pending_[covered++].duration;
+            if (covered > 0 && !writeFragment(end, covered)) return false;
+        }
     } else {
         firstTime100ns_ = time100ns;
         hasSamples_ = true;
@@ -102,7 +114,14 @@ bool Mp4Muxer::writeAudioSample(const uint8_t* sample, size_t size, uint32_t fra
     return true;
 }
 
-bool Mp4Muxer::writeFragment(uint64_t untilTicks) {
+bool Mp4Muxer::writeFragment(uint64_t untilTicks, size_t videoCount) {
+    videoCount = std::min(videoCount, pending_.size());
+    uint64_t videoBytes = 0;
+    uint64_t videoTicks = 0;
+    for (size_t i = 0; i < videoCount; ++i) {
+        videoBytes += pending_[i].size;
+        videoTicks += pending_[i].duration;
+    }
     size_t audioCount = 0;
     uint64_t audioBytes = 0;
     uint64_t audioPendingFrames = 0;
@@ -112,9 +131,9 @@ bool Mp4Muxer::writeFragment(uint64_t untilTicks) {
         start += audioPending_[audioCount].duration;
         audioBytes += audioPending_[audioCount].size;
     }
-    if (pending_.empty() && audioCount == 0) return !file_.failed();
+    if (videoCount == 0 && audioCount == 0) return !file_.failed();
     const Mp4TrackRun runs[] = {
-        {kVideoTrackId, pendingStartTicks_, pending_},
+        {kVideoTrackId, pendingStartTicks_, std::span(pending_.data(), videoCount)},
         {kAudioTrackId, audioFrames_ - audioPendingFrames, std::span(audioPending_.data(), audioCount)},
     };
     std::vector<uint8_t> header = buildFragmentHeader(nextSequence_, runs);
@@ -123,24 +142,25 @@ bool Mp4Muxer::writeFragment(uint64_t untilTicks) {
     // A reader that finds a moof cut short by a crash rejects the whole file, so the fragment goes
     // down disguised as 'free' and becomes a moof in one 4-byte write once all of it is on disk.
     std::memcpy(header.data() + 4, "free", 4);
-    if (!file_.append(header.data(), header.size()) || !file_.append(pendingBytes_.data(), pendingBytes_.size()) ||
+    if (!file_.append(header.data(), header.size()) || !file_.append(pendingBytes_.data(), videoBytes) ||
         !file_.append(audioPendingBytes_.data(), audioBytes) || !file_.flush() ||
         !file_.overwrite(moofOffset + 4, "moof", 4) || !file_.flush())
         return false;
     ++nextSequence_;
     committedEnd_ = file_.size();
-    if (!pending_.empty()) {
-        table_.chunks.push_back(Mp4Chunk{payloadOffset, uint32_t(pending_.size())});
-        table_.samples.insert(table_.samples.end(), pending_.begin(), pending_.end());
+    if (videoCount > 0) {
+        table_.chunks.push_back(Mp4Chunk{payloadOffset, uint32_t(videoCount)});
+        table_.samples.insert(table_.samples.end(), pending_.begin(), pending_.begin() + videoCount);
     }
     if (audioCount > 0) {
-        audioTable_.chunks.push_back(Mp4Chunk{payloadOffset + pendingBytes_.size(), uint32_t(audioCount)});
+        audioTable_.chunks.push_back(Mp4Chunk{payloadOffset + videoBytes, uint32_t(audioCount)});
         audioTable_.samples.insert(audioTable_.samples.end(), audioPending_.begin(), audioPending_.begin() + audioCount);
         audioPending_.erase(audioPending_.begin(), audioPending_.begin() + audioCount);
         audioPendingBytes_.erase(audioPendingBytes_.begin(), audioPendingBytes_.begin() + audioBytes);
     }
-    pending_.clear();
-    pendingBytes_.clear();
+    pending_.erase(pending_.begin(), pending_.begin() + videoCount);
+    pendingBytes_.erase(pendingBytes_.begin(), pendingBytes_.begin() + videoBytes);
+    pendingStartTicks_ += videoTicks;
     return true;
 }
 

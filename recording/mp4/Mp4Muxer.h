@@ -8,8 +8,10 @@
 // 4-byte write once complete, so a file cut at any byte still plays up to its last fragment.
 //
 // With sound, a fragment carries the video samples gathered since the last one and the sound that
-// starts before its end, and it waits (past the time limits, within maximumBytes) until that sound
-// has come, so a file cut anywhere ends with both tracks together. Both are indexed at finalize.
+// starts before its end, and it waits (within maximumBytes) until that sound has come, so a file cut
+// anywhere ends with both tracks together. Past the time limit it waits no longer: it ends at the
+// last frame the sound already covers and leaves the later frames to the next one. Both are
+// indexed at finalize.
 //
 // Times: video samples carry 100 ns presentation stamps that must increase. The first sample is
 // shown at time 0 and every later one at (stamp - first stamp), so a recording whose first
@@ -71,7 +73,8 @@ public:
     int error() const { return file_.error(); }  // errno of the first I/O failure since open; 0 if none
 
 private:
-    bool writeFragment(uint64_t untilTicks);  // takes the sound that starts before untilTicks
+    // Takes the first videoCount held frames and the sound that starts before untilTicks.
+    bool writeFragment(uint64_t untilTicks, size_t videoCount = SIZE_MAX);
     bool closeFragmentAt(uint64_t nextTicks);
     bool cutBackToLastFragment();
     uint64_t ticksFor(int64_t time100ns);
