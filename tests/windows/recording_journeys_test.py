@@ -201,7 +201,14 @@ def with_sound(t, folder):
 
     choose_sound(app, "Zentrovia test source")
     command(app, RECORD)
-    time.sleep(3)
+
+    def sound_on_disk():  # packets of sound in the fragments the growing file holds so far
+        paths = list(folder.glob("Zentrovia_*.mp4"))
+        probe = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "a:0", "-count_packets", "-show_entries",
+                                "stream=nb_read_packets", "-of", "csv=p=0", *map(str, paths[:1])],
+                               capture_output=True, text=True, timeout=60).stdout.strip()
+        return paths and probe.isdigit() and int(probe) >= 100  # 2.1 s
+    zv.wait_for(sound_on_disk, 60, interval=0.5, what="two seconds of sound on disk")
     zv.run_driver("terminate", "--pid", app.pid)
     zv.wait_exit(app, 10)
     path = new_recording(t, folder, set())
