@@ -79,6 +79,7 @@ class CaptureFrame : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(CreateFakeSinkWriter(script_, recorder_.sinkWriter.put()), S_OK);
+        ASSERT_EQ(recorder_.sinkWriter->AddStream(nullptr, &recorder_.streamIndex), S_OK);  // the picture's stream
         recorder_.captureX = kLeft, recorder_.captureY = kTop;
         recorder_.frameWidth = kWidth, recorder_.frameHeight = kHeight;
     }
