@@ -213,8 +213,10 @@ def with_sound(t, folder):
     zv.wait_exit(app, 10)
     path = new_recording(t, folder, set())
     samples = decoded_sound(path)[0]
-    t.check(len(samples) > 48000 and is_tone(stretch(samples, 0.5, len(samples) / 48000 - 0.5))[0],
-            "a killed recording plays with its sound", len(samples) / 48000)
+    middle = stretch(samples, 0.5, len(samples) / 48000 - 0.5)
+    level = math.sqrt(sum(x * x for x in middle) / max(len(middle), 1))
+    t.check(len(samples) > 48000 and 0.315 < level < 0.397, "a killed recording plays with its sound",
+            len(samples) / 48000, level)
     path.unlink()
 
 
