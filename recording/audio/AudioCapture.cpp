@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr REFERENCE_TIME kEventBuffer100ns = 1'000'000;   // 100 ms between device and thread
-constexpr REFERENCE_TIME kPolledBuffer100ns = 2'000'000;  // polled: room for a late wake-up
+// Room for a capture thread that a busy machine holds up: under a second late, nothing is lost.
+constexpr REFERENCE_TIME kBuffer100ns = 10'000'000;
 constexpr DWORD kPollMs = 10;
 // Event-driven loopback gets no events while nothing plays; waking now and then still lets
 // the track go on with silence and notices a lost device.
@@ -58,7 +58,7 @@ struct CoTaskMemFormat {
 
 // Activates and initialises one client, event-driven or polled.
 HRESULT InitializeClient(const SoundSource& source, bool eventDriven, ComRef<IAudioClient>& client,
-                         CaptureFormat& format) {
+                         CaptureFormat& format, int64_t& bufferLength) {
     ZV_RETURN_IF_FAILED(activateAudioClient(source, client.put()));
     ZV_RETURN_HR_IF_NULL(E_POINTER, client.get());
     CoTaskMemFormat mix;
@@ -67,16 +67,21 @@ HRESULT InitializeClient(const SoundSource& source, bool eventDriven, ComRef<IAu
     ZV_RETURN_IF_FAILED(ReadCaptureFormat(*mix.format, format));
     DWORD flags = eventDriven ? AUDCLNT_STREAMFLAGS_EVENTCALLBACK : 0;
     if (source.kind == SoundSourceKind::SystemSound) flags |= AUDCLNT_STREAMFLAGS_LOOPBACK;
-    return client->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, eventDriven ? kEventBuffer100ns : kPolledBuffer100ns,
-                              0, mix.format, nullptr);
+    ZV_RETURN_IF_FAILED(client->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, kBuffer100ns, 0, mix.format, nullptr));
+    // The client may round the length up; a frame can be delivered as late as that.
+    UINT32 bufferFrames = 0;
+    const int64_t granted = SUCCEEDED(client->GetBufferSize(&bufferFrames))
+                                ? static_cast<int64_t>(bufferFrames) * 10'000'000 / format.sound.rate : 0;
+    bufferLength = std::max<int64_t>(granted, kBuffer100ns);
+    return S_OK;
 }
 
 HRESULT OpenClient(AudioCapture& c, const SoundSource& source) {
     if (source.kind == SoundSourceKind::None) return E_INVALIDARG;
     // Not every device (nor every Windows for loopback) signals buffers: those are polled.
-    if (FAILED(InitializeClient(source, true, c.client, c.format))) {
+    if (FAILED(InitializeClient(source, true, c.client, c.format, c.bufferLength100ns))) {
         c.client.reset();
-        ZV_RETURN_IF_FAILED(InitializeClient(source, false, c.client, c.format));
+        ZV_RETURN_IF_FAILED(InitializeClient(source, false, c.client, c.format, c.bufferLength100ns));
     } else {
         c.bufferEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
         ZV_RETURN_IF_WIN32_FALSE(c.bufferEvent);
@@ -156,7 +161,7 @@ void CaptureThread(AudioCapture* c) {
                 if (c->callbacks.lost) c->callbacks.lost(PerformanceCounterNow100ns(), drained);
             }
             if (stopping) break;
-            if (delivered == 0 && c->callbacks.idle) c->callbacks.idle(PerformanceCounterNow100ns());
+            if (delivered == 0 && c->callbacks.idle) c->callbacks.idle(PerformanceCounterNow100ns() - c->bufferLength100ns);
             delivered = 0;
         }
     }

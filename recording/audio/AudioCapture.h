@@ -37,8 +37,12 @@ struct AudioCaptureCallbacks {
     std::function<void(const CapturedPacket&)> packet;
     // The source went away (unplugged, disabled, the audio service ended): when it was noticed.
     std::function<void(int64_t time100ns, HRESULT why)> lost;
-    // A wake-up without packets (nothing plays into a loopback, or the source is lost): now.
-    std::function<void(int64_t time100ns)> idle;
+    // A wake-up without packets (nothing plays into a loopback, or the source is lost): the
+    // instant before which every frame has been delivered, now minus the client's buffer
+    // length (a frame older than that has been overwritten). Delivery can lag far behind the
+    // capture (Wine hands packets over in bursts, 100-300 ms late), so nothing younger is safe
+    // to fill with silence.
+    std::function<void(int64_t settled100ns)> idle;
 };
 
 // Where audio clients come from: the platform's endpoints; tests put their fake here (and the
@@ -64,6 +68,7 @@ struct AudioCapture {
     UniqueKernelHandle bufferEvent;  // null when the device is polled
     UniqueKernelHandle stopEvent;
     CaptureFormat format;
+    int64_t bufferLength100ns = 0;  // how long the client keeps a frame before it is overwritten
     PacketStamps stamps;
     AudioCaptureCallbacks callbacks;
     std::thread thread;

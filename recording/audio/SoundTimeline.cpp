@@ -93,10 +93,14 @@ void SoundTimeline::plan(const DevicePacket& packet, int64_t outputPosition, Pac
 
     if (packet.frames <= 0) {
         // No device data: silence up to this instant, nothing to steer.
+        // A wake-up that finds the track already past the instant changes nothing: the packets
+        // still on their way keep being steered, not snapped into place.
         const int64_t gap = OutputFramesAt(recordingTime(packet.qpc100ns)) - outputPosition;
-        Append(out.steps, StepKind::Silence, toDeviceFrames(gap));
-        synced_ = false;
-        compensation_ = {0, kCompensationDistance};
+        if (toDeviceFrames(gap) > 0) {
+            Append(out.steps, StepKind::Silence, toDeviceFrames(gap));
+            synced_ = false;
+            compensation_ = {0, kCompensationDistance};
+        }
         out.compensation = compensation_;
         return;
     }

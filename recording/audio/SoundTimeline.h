@@ -97,9 +97,10 @@ public:
     // packet and a packet flagged with a discontinuity are put right at once with silence
     // before the packet or frames dropped from its start.
     // While no packets come (the device is lost; loopback sends nothing while nothing plays),
-    // call it with an empty packet (frames 0) stamped with now minus the capture latency (100 ms
-    // is safe), e.g. every 50 ms: the track goes on with silence up to that instant, and the
-    // next real packet is put in place at once.
+    // call it with an empty packet (frames 0) stamped with an instant before which every frame
+    // has been delivered, e.g. every 50 ms: the track goes on with silence up to that instant,
+    // and the next real packet is put in place at once. One that finds the track already past
+    // its instant changes nothing.
     void plan(const DevicePacket& packet, int64_t outputPosition, PacketPlan& out);
 
     // The capture client reported the device gone (AUDCLNT_E_DEVICE_INVALIDATED) at this

@@ -20,7 +20,7 @@ namespace {
 constexpr int64_t kMs = 10'000;
 constexpr int64_t kStart = 91'234'567;  // the performance counter at the recording's start
 
-enum What { Pause, Mute, Silent, Gap, FlaggedGap, Lost };
+enum What { Pause, Mute, Silent, Gap, FlaggedGap, Lost, Wakeups };
 struct Span {
     What what;
     int64_t fromMs, toMs;  // performance counter, ms after the start
@@ -98,6 +98,10 @@ void Simulate(const Case& c) {
             skipped = true, flagged = in(FlaggedGap, stamp);
             continue;
         }
+        if (in(Wakeups, stamp)) {  // the capture thread woke between two late bursts: nothing to fill
+            timeline.plan({0, stamp - 100 * kMs}, int64_t(resampler.out), plan);
+            needlessSilences += !plan.steps.empty();
+        }
         const bool lost = in(Lost, stamp);
         if (lost) timeline.deviceLost(stamp);
         const DevicePacket packet{lost ? 0 : frames, lost ? delivered - 10 * kMs : stamp + jitter(random), in(Silent, stamp), flagged};
@@ -148,7 +152,7 @@ TEST(SoundTimeline, FollowsThePictureThroughStartPausesMuteGapsLossDriftAndStop)
         {"silent packets, a stall, a flagged glitch", 48000, 0, 0, 4, 0,
          {{Silent, 300, 700}, {Gap, 1000, 1300}, {FlaggedGap, 2000, 2008}}, 1, 0.01},
         {"device lost after a pause", 44100, 0, 0, 3, 0, {{Pause, 500, 800}, {Lost, 1500, 9999}}, 1, 0.01},
-        {"stamps jitter by 2 ms", 48000, 0, 2 * kMs, 60, 0, {}, 40, 0.2},
+        {"stamps jitter by 2 ms, wake-ups between bursts", 48000, 0, 2 * kMs, 60, 0, {{Wakeups, 5000, 40000}}, 40, 0.2},
         {"device 0.1 % fast for an hour", 44100, 1000, 2 * kMs, 3600, 0, {}, 40, 0.2},
         {"device 0.1 % slow for an hour", 48000, -1000, 2 * kMs, 3600, 0, {}, 40, 0.2},
     };
