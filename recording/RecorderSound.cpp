@@ -15,10 +15,10 @@ namespace {
 using zv::audio::StepKind;
 using zv::audio::TrackTime100ns;
 
-// How long the capture latency may be: an idle wake-up's stamp is this much before now.
-constexpr int64_t kCaptureLatency100ns = 1'000'000;
 // Silence is converted in pieces of at most this many device frames.
 constexpr int64_t kSilencePiece = 4800;
+// Output frames held back from the writer until the next packet or the stop (50 ms).
+constexpr int64_t kTailFrames = 2400;
 
 HRESULT WriteSoundSample(Recorder& r, const int16_t* frames, int64_t count, int64_t firstFrame) {
     const DWORD length = static_cast<DWORD>(count * kSoundChannels * sizeof(int16_t));
@@ -40,18 +40,20 @@ HRESULT WriteSoundSample(Recorder& r, const int16_t* frames, int64_t count, int6
     return r.sinkWriter->WriteSample(r.soundStreamIndex, sample.get());
 }
 
-// Hands what the converter gave out to the writer. A refused buffer ends the sound, never the
-// picture: the rest of the recording is silent and the user is told from when.
-void WriteConverted(Recorder& r, RecorderSound& s) {
-    const int64_t count = static_cast<int64_t>(s.converted.size() / kSoundChannels);
-    if (count == 0 || !s.writing) return s.converted.clear();
+// Hands what the converter gave out to the writer, all but the last `keep` frames, which wait
+// so that the stop can still cut the track to the picture's end. A refused buffer ends the
+// sound, never the picture: the rest of the recording is silent and the user is told from when.
+void WriteConverted(Recorder& r, RecorderSound& s, int64_t keep = kTailFrames) {
+    const int64_t count = static_cast<int64_t>(s.converted.size() / kSoundChannels) - keep;
+    if (!s.writing) return s.converted.clear();
+    if (count <= 0) return;
     if (FAILED(WriteSoundSample(r, s.converted.data(), count, s.framesWritten))) {
         s.writing = false;
         int64_t none = -1;
         r.soundMissingFromMs.compare_exchange_strong(none, TrackTime100ns(s.framesWritten) / 10'000);
     }
     s.framesWritten += count;
-    s.converted.clear();
+    s.converted.erase(s.converted.begin(), s.converted.begin() + count * kSoundChannels);
 }
 
 const BYTE* Zeros(RecorderSound& s, int64_t frames) {
@@ -66,7 +68,7 @@ void PlacePacket(Recorder& r, const CapturedPacket& packet) {
     std::lock_guard<std::mutex> guard(s.lock);
     if (!s.timeline) return;
     const zv::audio::DevicePacket device{packet.frames, packet.time100ns, packet.silent, packet.discontinuity};
-    s.timeline->plan(device, s.converter.framesProduced(), s.plan);
+    s.timeline->plan(device, s.converter.framesProduced() + s.converter.framesHeld(), s.plan);
     s.converter.setCompensation(s.plan.compensation.sampleDelta, s.plan.compensation.distance);
     const uint32_t bytesPerFrame = s.capture.format.bytesPerFrame;
     int64_t offset = 0;
@@ -111,9 +113,9 @@ HRESULT OpenRecordingSound(Recorder& r) {
     AudioCaptureCallbacks callbacks;
     callbacks.packet = [&r](const CapturedPacket& packet) { PlacePacket(r, packet); };
     callbacks.lost = [&r](int64_t time100ns, HRESULT) { SourceLost(r, time100ns); };
-    callbacks.idle = [&r](int64_t time100ns) {
+    callbacks.idle = [&r](int64_t settled100ns) {
         CapturedPacket nothing;
-        nothing.time100ns = std::max<int64_t>(0, time100ns - kCaptureLatency100ns);
+        nothing.time100ns = std::max<int64_t>(0, settled100ns);
         PlacePacket(r, nothing);
     };
     ZV_RETURN_IF_FAILED(StartAudioCapture(s.capture, r.soundSource, std::move(callbacks)));
@@ -155,10 +157,11 @@ void FinishRecordingSound(Recorder& r, int64_t stopQpc100ns, int64_t videoEnd100
     StopAudioCapture(s.capture);
     std::lock_guard<std::mutex> guard(s.lock);
     if (!s.timeline) return;
-    const int64_t missing = zv::audio::FramesToTrackEnd(videoEnd100ns, s.framesWritten);
-    if (missing > 0) {
-        s.converted.assign(static_cast<size_t>(missing) * kSoundChannels, 0);
-        WriteConverted(r, s);
-    }
+    s.converter.flush(s.converted);
+    // Silence added, or the held-back tail cut, so that the track ends with the picture.
+    const int64_t held = static_cast<int64_t>(s.converted.size() / kSoundChannels);
+    const int64_t toEnd = std::max(-held, zv::audio::FramesToTrackEnd(videoEnd100ns, s.framesWritten + held));
+    s.converted.resize(static_cast<size_t>(held + toEnd) * kSoundChannels, 0);
+    WriteConverted(r, s, 0);
     s.timeline.reset();
 }

@@ -6,6 +6,8 @@ extern "C" {
 
 #include "AacEncoder.h"
 
+#include <algorithm>
+
 namespace zv::audio {
 namespace {
 
@@ -53,13 +55,26 @@ AudioResult SoundConverter::convert(const void* interleaved, size_t frames, std:
     if (!context_) return {"SoundConverter::convert: not open", AVERROR(EINVAL)};
     if (frames == 0) return {};  // a null input would mean "drain" to the library
     if (frames > size_t(INT32_MAX / bytesPerFrame_)) return {"SoundConverter::convert: too many frames", AVERROR(EINVAL)};
-    const int room = swr_get_out_samples(context_.get(), int(frames));
+    return run(interleaved, int(frames), out);
+}
+
+AudioResult SoundConverter::flush(std::vector<int16_t>& out) {
+    if (!context_) return {"SoundConverter::flush: not open", AVERROR(EINVAL)};
+    return run(nullptr, 0, out);
+}
+
+int64_t SoundConverter::framesHeld() const {
+    return context_ ? std::max<int64_t>(0, swr_get_delay(context_.get(), kSampleRate)) : 0;
+}
+
+AudioResult SoundConverter::run(const void* interleaved, int frames, std::vector<int16_t>& out) {
+    const int room = swr_get_out_samples(context_.get(), frames);
     if (room < 0) return checked(room, "swr_get_out_samples");
     const size_t before = out.size();
     out.resize(before + size_t(room) * kChannels);
     uint8_t* outPlane = reinterpret_cast<uint8_t*>(out.data() + before);
     const uint8_t* inPlane = static_cast<const uint8_t*>(interleaved);
-    const int made = swr_convert(context_.get(), &outPlane, room, &inPlane, int(frames));
+    const int made = swr_convert(context_.get(), &outPlane, room, interleaved ? &inPlane : nullptr, frames);
     out.resize(before + size_t(made > 0 ? made : 0) * kChannels);
     if (made < 0) return checked(made, "swr_convert");
     produced_ += made;

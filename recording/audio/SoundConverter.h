@@ -28,10 +28,15 @@ public:
     // Stretches or shrinks the output by sampleDelta frames spread over the next `distance`
     // output frames, to follow a device clock that runs off the system's.
     AudioResult setCompensation(int sampleDelta, int distance);
+    // What the resampler still holds at the end: appends its last frames to `out`.
+    AudioResult flush(std::vector<int16_t>& out);
     // Output frames produced since open.
     int64_t framesProduced() const { return produced_; }
+    // Output frames the input given so far still owes (the resampler's filter holds them back).
+    int64_t framesHeld() const;
 
 private:
+    AudioResult run(const void* interleaved, int frames, std::vector<int16_t>& out);  // null: drain
     LibavRef<SwrContext> context_;
     int bytesPerFrame_ = 0;
     int64_t produced_ = 0;

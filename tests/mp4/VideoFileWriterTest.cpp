@@ -206,6 +206,11 @@ TEST(SoundConverter, CaptureFormatsBecome48kStereoAndFollowCompensation) {
             EXPECT_NEAR(double(converter.framesProduced() - before), second == 0 ? 48'000 : 48'480, 64);
             ASSERT_TRUE(second == 1 || converter.setCompensation(480, 48'000).ok());
         }
+        // At the stop, what the resampler still owes comes out, all of it and no more.
+        const int64_t owed = converter.framesProduced() + converter.framesHeld();
+        ASSERT_TRUE(converter.flush(out).ok());
+        EXPECT_NEAR(double(owed), 96'480, 2);
+        EXPECT_NEAR(double(converter.framesProduced()), 96'480, 2);
         EXPECT_EQ(out.size(), size_t(converter.framesProduced()) * 2);
         double power[2] = {0, 0};
         int rises = 0;
