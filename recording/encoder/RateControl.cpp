@@ -17,9 +17,10 @@ constexpr int kKeyQpOffset = 3;
 constexpr int kInterQpStep = 2;
 // The first IDR, with nothing yet to plan with, may take this share of its interval's bits.
 constexpr double kFirstKeyShare = 0.5;
-// Overspending is won back over about this many seconds, the slack the window's bound leaves; savings
-// count up to two seconds' worth.
-constexpr double kDebtSeconds = 1;
+// Overspending is won back over about this many seconds, as x264's ABR buffer of two seconds' bits: over one
+// second the correction sat at its bound for whole sequences after one costly IDR (a fade at 1 Mbit/s) and held
+// every later IDR 5-6 steps coarser. Savings count up to two seconds' worth.
+constexpr double kDebtSeconds = 2;
 constexpr double kSavingsSeconds = 2;
 // Bits go to a P frame in proportion to complexity^0.6: its QP moves 6 * 0.4 steps per doubling.
 constexpr double kQpPerComplexityDoubling = 2.4;
