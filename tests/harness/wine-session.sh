@@ -56,8 +56,9 @@ start_pulse() {
         'load-module module-null-sink sink_name=zv_null' \
         "load-module module-pipe-source source_name=zv_test file=$XDG_RUNTIME_DIR/source format=s16le rate=48000 channels=1 source_properties=\"device.description='Zentrovia test source'\"" \
         'set-default-source zv_test' 'set-default-sink zv_null' >"$session/pulse.pa"
+    # Real-time where allowed, so a loaded machine does not hold the source up (a hole in the sound).
     pulseaudio -n -F "$session/pulse.pa" --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
-        --disable-shm=yes >"$session/pulse.log" 2>&1 </dev/null &
+        --disable-shm=yes --realtime=yes --high-priority=yes >"$session/pulse.log" 2>&1 </dev/null &
     echo $! >"$session/pulse.pid"
     within 10 test -S "$XDG_RUNTIME_DIR/native" || die "pulseaudio did not start (see $session/pulse.log)"
 }

@@ -3,10 +3,12 @@ import array
 import collections
 import contextlib
 import dataclasses
+import fcntl
 import functools
 import json
 import math
 import os
+import select
 import subprocess
 import sys
 import threading
@@ -245,30 +247,61 @@ def capture(x: int, y: int, w: int, h: int, out: Path) -> Bitmap:
 
 
 class ToneSource:
-    """Feeds the session's test source ("Zentrovia test source", 48 kHz mono) in real time from a
-    thread: a 440 Hz tone at half scale (RMS 0.354) while `tone` is set, digital silence otherwise.
-    The pipe source passes data on as it arrives, so the feed runs only 10 ms ahead."""
-    RATE, HZ = 48000, 440
+    """Feeds the session's test source ("Zentrovia test source", 48 kHz mono) in real time: a 440 Hz
+    tone at half scale (RMS 0.354) while `tone` is set, digital silence otherwise. The pipe source
+    passes data on as it arrives, so a late feed is a hole in the sound: the feed runs 10 ms ahead
+    in a process of its own, scheduled before the tests' and the machine's other work. While
+    nobody records, the feed is dropped after 200 ms: no stale backlog."""
 
     def __init__(self) -> None:
-        self.tone, self._stop = False, threading.Event()
-        self._fifo = open(env().session_dir / "pulse" / "source", "wb", buffering=0)
-        self._thread = threading.Thread(target=self._feed, daemon=True)
-        self._thread.start()
+        self._tone = False
+        self._feeder = subprocess.Popen([sys.executable, __file__, "feed-tone", env().session_dir / "pulse" / "source"],
+                                        stdin=subprocess.PIPE)
 
-    def _feed(self) -> None:
-        began, written = time.monotonic(), 0
-        while not self._stop.wait(0.005):
-            due = int((time.monotonic() - began) * self.RATE) + self.RATE // 100
-            if self.tone:
-                chunk = array.array("h", (int(16384 * math.sin(2 * math.pi * self.HZ * n / self.RATE))
-                                          for n in range(written, due)))
-            else:
-                chunk = array.array("h", bytes(2 * (due - written)))
-            self._fifo.write(chunk.tobytes())
-            written = due
+    @property
+    def tone(self) -> bool:
+        return self._tone
+
+    @tone.setter
+    def tone(self, on: bool) -> None:
+        self._tone = on
+        self._feeder.stdin.write(b"1" if on else b"0"), self._feeder.stdin.flush()
 
     def close(self) -> None:
-        self._stop.set()
-        self._thread.join(5)
-        self._fifo.close()
+        self._feeder.stdin.close()  # the feeder ends at the end of its input
+        with contextlib.suppress(subprocess.TimeoutExpired):
+            self._feeder.wait(5)
+        if self._feeder.poll() is None:
+            self._feeder.kill()
+
+
+def _feed_tone(path: str) -> None:
+    with contextlib.suppress(PermissionError):
+        os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(10))
+    fifo, drain = os.open(path, os.O_WRONLY | os.O_NONBLOCK), os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+    with contextlib.suppress(BlockingIOError):  # what an earlier feed left unread
+        while os.read(drain, 65536):
+            pass
+    fcntl.fcntl(fifo, 1031, 4096)  # F_SETPIPE_SZ
+    os.close(drain)
+    rate, tone, began, written, pending = 48000, False, time.monotonic(), 0, bytearray()
+    while True:
+        if select.select([sys.stdin], [], [], 0.005)[0]:
+            said = os.read(sys.stdin.fileno(), 64)
+            if not said:
+                return
+            tone = said.endswith(b"1")
+        due = int((time.monotonic() - began) * rate) + rate // 100
+        if tone:
+            chunk = array.array("h", (int(16384 * math.sin(2 * math.pi * 440 * n / rate)) for n in range(written, due)))
+        else:
+            chunk = array.array("h", bytes(2 * (due - written)))
+        # What the pipe cannot take yet waits; over 200 ms of it means nobody records: dropped.
+        pending = (pending + chunk.tobytes())[-rate * 2 // 5:]
+        with contextlib.suppress(BlockingIOError):
+            del pending[:os.write(fifo, pending)]
+        written = due
+
+
+if __name__ == "__main__" and sys.argv[1:2] == ["feed-tone"]:
+    _feed_tone(sys.argv[2])
