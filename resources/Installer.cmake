@@ -9,7 +9,8 @@ function(zv_add_installer)
   set(res ${PROJECT_SOURCE_DIR}/resources)
   add_custom_command(OUTPUT ${arg_OUTPUT}
     COMMAND ${ZV_MAKENSIS} -V2 -DVERSION=${arg_VERSION} -DEXE=$<TARGET_FILE:${arg_EXE}>
-            -DICON=${res}/icons/zentrovia.ico -DOUTFILE=${arg_OUTPUT} ${res}/Zentrovia.nsi
+            -DICON=${res}/icons/zentrovia.ico -DOUTFILE=${arg_OUTPUT}
+            -DLGPL=${ZV_FFMPEG_MINGW}/COPYING.LGPLv2.1 ${res}/Zentrovia.nsi
     DEPENDS ${arg_EXE} ${res}/Zentrovia.nsi ${res}/icons/zentrovia.ico VERBATIM)
   add_custom_target(${arg_TARGET} ALL DEPENDS ${arg_OUTPUT})
 endfunction()

@@ -90,6 +90,8 @@ Section "${NAME}"
   Call CloseRunning
   SetOutPath "$INSTDIR"
   File "/oname=Zentrovia.exe" "${EXE}"
+  ; The sound libraries linked into the program are FFmpeg's, under this licence.
+  File "/oname=COPYING.LGPLv2.1.txt" "${LGPL}"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${NAME}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -118,6 +120,7 @@ Section "Uninstall"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
   Delete "$INSTDIR\Uninstall.exe"
   Delete "$INSTDIR\Zentrovia.exe"
+  Delete "$INSTDIR\COPYING.LGPLv2.1.txt"
   SetOutPath "$TEMP"  ; a folder that is the working folder cannot be removed
   RMDir "$INSTDIR"
 SectionEnd

@@ -47,7 +47,8 @@ def uninstall(folder=installed()):
 def check_install_and_uninstall(t, setup: Path):
     t.require_equal(wine(setup, "/S").returncode, 0, "silent install exits with 0")
     exe = installed() / "Zentrovia.exe"
-    t.check(exe.is_file() and (installed() / "Uninstall.exe").is_file(), "program and uninstaller installed")
+    t.check_equal(sorted(p.name for p in installed().iterdir()), ["COPYING.LGPLv2.1.txt", "Uninstall.exe", "Zentrovia.exe"],
+                  "program, uninstaller and the sound libraries' licence installed, nothing else")
     t.check(shortcut().is_file(), "Start-menu shortcut made")
     entry = uninstall_entry()
     t.check_equal({k: entry.get(k) for k in ("DisplayName", "DisplayVersion", "Publisher")},
