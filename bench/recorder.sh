@@ -4,7 +4,8 @@
 # limit here; the frames per second in a recording made by the real Zentrovia.exe while a box
 # moves, beside the rate the raw copy allows; at 1920x1080 also the CPU of the Zentrovia.exe
 # process while it records, beside ffmpeg's x11grab + libx264 ultrafast recording the same screen
-# for the same time. Figures from one run, nothing passes or fails.
+# for the same time, and the CPU that sound adds (bench/recorder_sound.py). Figures from one run,
+# nothing passes or fails.
 #   bench/recorder.sh [SECONDS]
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -94,6 +95,12 @@ for size in 1920x1080 2560x1440; do
         cpu_rows=$(printf '%-44s %10s %14s\n' "CPU while recording $size for ${seconds} s" "process" "X server")
         cpu_rows+=$'\n'$(printf '%-44s %10s %14s' "Zentrovia.exe (Wine)" "$cpu_app" "$cpu_x")
         cpu_rows+=$'\n'$(printf '%-44s %10s %14s' "ffmpeg x11grab + libx264 ultrafast" "$cpu_ff" "$cpu_ffx")
+        # The same recording without and with sound, one after the other in one program.
+        run --timeout $((2 * seconds + 90)) "$build/bench/recorder_bench.exe" box $((2 * seconds + 60)) >/dev/null &
+        cpu_rows+=$'\n'$(ZV_BUILD_DIR=$build ZV_APP_EXE=$build/Zentrovia.exe ZV_WINE_RUN=$build/zv-wine-run \
+            ZV_DRIVER_EXE=$build/tests/harness/zvdriver.exe ZV_TEST_TIMEOUT=$((2 * seconds + 90)) \
+            PYTHONPATH=$root/tests/harness:$root/tests/e2e python3 "$root/bench/recorder_sound.py" "$seconds" | grep %)
+        wait
     fi
     "$root/tests/harness/wine-session.sh" stop "$session" >/dev/null
 done
