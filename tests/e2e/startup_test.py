@@ -2,10 +2,17 @@
 through minimise, the tray's Hide/Show and a double click on the icon, then leave with the
 tray menu's Exit, chosen from the keyboard while a recording is paused."""
 import zvtest as zv
-from zentrovia import (FOLDER, PAUSE, RECORD, WM_LBUTTONDBLCLK, WM_TRAYICON, check_recording, click, controls,
-                       linux_path, main_window, new_recording, open_tray_menu, seconds, start, status)
+from zentrovia import (FOLDER, PAUSE, READY, RECORD, WM_LBUTTONDBLCLK, WM_TRAYICON, check_recording, click, controls,
+                       linux_path, main_window, new_recording, open_tray_menu, picture, picture_watch, recorded, seconds,
+                       start, status, status_watch)
 
 ALREADY_RUNNING = "Zentrovia is already running.\nCheck the system tray (bottom-right corner)."
+
+
+def tray_icons():
+    """The icons the notification area shows (Wine's own tray window, as there is no desktop's)."""
+    trays = zv.windows(class_name="__winex11_standalone_tray")
+    return sum(c["class"] == "__winex11_tray_icon" for w in trays for c in zv.run_driver("children", "--hwnd", w["hwnd"]))
 
 
 def shown(app):
@@ -35,12 +42,13 @@ def check_second_start(t, app):
     t.check_equal(zv.wait_exit(second, 15), 0, "the second start ends with 0 after OK")
 
 
-def check_tray_exit_while_paused(t, app):
+def check_tray_exit_while_paused(t, app, icons):
     folder = linux_path(controls(app)[FOLDER]["text"])
     before = {p.name for p in folder.glob("*.mp4")}
-    began = click(app, RECORD)
-    zv.wait_for(lambda: seconds(status(app)) >= 2, 15, what="two seconds of recording")
-    paused = click(app, PAUSE)
+    began = click(app, RECORD, status_watch(app, READY, "--until-not"))
+    zv.wait_for(lambda: seconds(status(app)) >= 2, 30, what="two seconds of recording")
+    pausing = picture(app, PAUSE)
+    paused = click(app, PAUSE, picture_watch(app, PAUSE, pausing, "--until-not"))
     frozen = seconds(status(app))
     items = [(i["text"], i["id"]) for i in open_tray_menu(app) if i["separator"] == "0"]
     t.check_equal([items[0], items[1], items[3]],
@@ -50,13 +58,15 @@ def check_tray_exit_while_paused(t, app):
             (items[2], frozen))
     zv.key("Up", "Return")  # the last item, Exit
     t.check_equal(zv.wait_exit(app, 30), 0, "the tray menu's Exit while paused ends the program with 0")
+    zv.wait_for(lambda: tray_icons() == icons - 1, 30, what="its tray icon to go with the program")
     made = new_recording(t, folder, before)
-    check_recording(t, made, paused - began, "left from the tray while paused")
+    check_recording(t, made, recorded(began, paused), "left from the tray while paused")
     made.unlink()
 
 
 def main(t):
     app, win = start(t)
+    icons = zv.wait_for(tray_icons, 30, what="a tray icon")
     fonts = {r["font"].split(",")[0] for r in zv.run_driver("children", "--hwnd", app.hwnd) if r["text"]}
     t.check_equal(fonts, {"Segoe UI"}, "every text of the main window is in Segoe UI")
     check_second_start(t, app)
@@ -66,7 +76,7 @@ def main(t):
                            "minimised, then a double click on the tray icon")
     check_hidden_then_back(t, app, ("command", "--hwnd", app.hwnd, "--id", 2002), ("command", "--hwnd", app.hwnd,
                            "--id", 2001), "the tray's Hide Window, then Show Window")
-    check_tray_exit_while_paused(t, app)
+    check_tray_exit_while_paused(t, app, icons)
 
 
 zv.run_test(main)
