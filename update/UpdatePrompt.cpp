@@ -151,6 +151,7 @@ void ShowUpdatePrompt(HWND owner) {
     if (job->succeeded) {
         SHELLEXECUTEINFOW request{};
         request.cbSize = sizeof(request);
+        request.fMask = SEE_MASK_FLAG_NO_UI;  // a failure is told once, in the program's own words below
         request.lpVerb = L"runas";
         request.lpFile = job->path.c_str();
         request.nShow = SW_SHOWNORMAL;

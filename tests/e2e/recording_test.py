@@ -10,8 +10,8 @@ from pathlib import Path
 
 import zvtest as zv
 from zentrovia import (AWAY, BROWSE, FOLDER, PAUSE, READY, RECORD, STATUS, check_recording, click, controls,
-                       decoded_pixels, linux_path, main_window, new_recording, pictures, rect, seconds, start, status,
-                       tray_duration)
+                       decoded_pixels, linux_path, main_window, new_recording, picture_watch, pictures, recorded, rect,
+                       seconds, start, status, status_watch, tray_duration)
 
 SCRATCH = Path(tempfile.mkdtemp(prefix="zv-recording-"))
 
@@ -23,7 +23,6 @@ def state_of(app):
 
 
 def check_clock_from_zero(t, app, clicked):
-    zv.wait_for(lambda: status(app) != READY, 30, what="the status to leave Ready")
     shown = status(app)
     t.check(seconds(shown) is not None and seconds(shown) <= time.monotonic() - clicked + 1,
             "the clock starts from 00:00:00", shown)
@@ -36,7 +35,7 @@ def check_tray_follows(t, app):
 
 
 def check_pause_and_resume(t, app, ready, recording):
-    paused = click(app, PAUSE)
+    paused = click(app, PAUSE, picture_watch(app, PAUSE, recording[2][0], "--until-not"))
     frozen = state_of(app)
     t.check(frozen[2][0] != recording[2][0] and frozen[2][1] not in (recording[2][1], ready[2][1]),
             "pausing shows a pause picture of its own, neither pause nor dimmed pause")
@@ -46,12 +45,12 @@ def check_pause_and_resume(t, app, ready, recording):
     time.sleep(3)  # long enough that a clock counting the pause would show it
     t.check(abs(tray - seconds(frozen[0])) <= 1, "paused: the tray's duration line shows the paused time", tray)
     t.check_equal((status(app), tray_duration(app)), (frozen[0], tray), "paused: status and tray line stand still")
-    resumed = click(app, PAUSE)
+    resumed = click(app, PAUSE, picture_watch(app, PAUSE, recording[2][0]))
     shown = seconds(status(app))
-    t.check(shown <= seconds(frozen[0]) + time.monotonic() - resumed + 1, "the clock resumes without the pause",
+    t.check(shown <= seconds(frozen[0]) + time.monotonic() - resumed[0] + 1, "the clock resumes without the pause",
             (frozen[0], shown))
     t.check(pictures(app, SCRATCH)[1] == recording[2], "resumed: the pause picture is back")
-    return resumed - paused
+    return paused, resumed
 
 
 def check_frame_shows_window(t, app, path):
@@ -76,26 +75,29 @@ def check_taken_name(t, app, folder):
         path.write_bytes(b"someone else's file")
         t.at_cleanup(lambda p=path: p.unlink(missing_ok=True))
     before = {p.name for p in folder.glob("*.mp4")}
-    began = click(app, RECORD)
+    began = click(app, RECORD, status_watch(app, READY, "--until-not"))
     zv.wait_for(lambda: seconds(status(app)) >= 1, 30, what="a second of recording")
-    stopped = click(app, RECORD)
-    zv.wait_for(lambda: status(app) == READY, 30, what="Ready again")
+    stopped = click(app, RECORD, status_watch(app, READY))
     made = new_recording(t, folder, before)
     t.check(made.name[:-len("_2.mp4")] + ".mp4" in {p.name for p in taken}, "a taken name gets _2", made.name)
     t.check(all(p.read_bytes() == b"someone else's file" for p in taken), "existing files are never replaced")
-    check_recording(t, made, stopped - began, "the _2 recording")
+    check_recording(t, made, recorded(began, stopped), "the _2 recording")
     made.unlink()
 
 
 def check_exit_while_recording(t, app, folder):
-    before = {p.name for p in folder.glob("*.mp4")}
-    began = click(app, RECORD)
+    """Checked once the program has gone: the finished recording is all it left, in its folder or in Temp."""
+    temp = zv.env().pictures_dir.parent / "Temp"
+    before, temp_before = set(folder.iterdir()), set(temp.iterdir())
+    began = click(app, RECORD, status_watch(app, READY, "--until-not"))
     zv.wait_for(lambda: seconds(status(app)) >= 2, 30, what="two seconds of recording")
+    exiting = time.monotonic()
     zv.key("alt+f", "x")  # File > E&xit
-    left = time.monotonic()
     t.check_equal(zv.wait_exit(app, 30), 0, "File > Exit while recording ends the program with 0")
-    made = new_recording(t, folder, before)
-    check_recording(t, made, left - began, "left by File > Exit while recording")
+    made = new_recording(t, folder, {p.name for p in before})
+    t.check_equal((set(folder.iterdir()) - before, set(temp.iterdir()) - temp_before), ({made}, set()),
+                  "after the exit: the recording and no other file left behind")
+    check_recording(t, made, recorded(began, (exiting, time.monotonic())), "left by File > Exit while recording")
     made.unlink()
 
 
@@ -108,28 +110,28 @@ def main(t):
     ready = state_of(app)
     t.check_equal((ready[0], ready[3]), (READY, ("1", "1")), "Ready: status, folder box and Browse usable")
 
-    began = click(app, RECORD)
-    clicked = datetime.datetime.now() - datetime.timedelta(seconds=time.monotonic() - began)
-    check_clock_from_zero(t, app, began)
+    began = click(app, RECORD, status_watch(app, READY, "--until-not"))
+    clicked = datetime.datetime.now() - datetime.timedelta(seconds=time.monotonic() - began[0])
+    check_clock_from_zero(t, app, began[0])
     started = datetime.datetime.now()  # the program has taken the click by now, however busy the machine
     recording = state_of(app)
     t.check(recording[1] != ready[1] and recording[2] != ready[2], "record and pause change their pictures")
     t.check_equal(recording[3], ("0", "0"), "folder box and Browse are disabled while recording")
     zv.wait_for(lambda: seconds(status(app)) >= 3, 30, what="the clock to reach 00:00:03")
     check_tray_follows(t, app)
-    paused_s = check_pause_and_resume(t, app, ready, recording)
+    pauses = [check_pause_and_resume(t, app, ready, recording)]
     # A second pause must be left out as well as the first, in the file and on the clock.
     zv.wait_for(lambda: seconds(status(app)) >= 5, 30, what="the clock to reach 00:00:05")
-    paused_s += check_pause_and_resume(t, app, ready, recording)
+    pauses.append(check_pause_and_resume(t, app, ready, recording))
     zv.wait_for(lambda: seconds(status(app)) >= 7, 30, what="the clock to reach 00:00:07")
-    stopped = click(app, RECORD)
+    stopped = click(app, RECORD, status_watch(app, READY))
     t.check_equal(state_of(app), ready, "stopped: Ready's status, pictures and usable folder box again")
 
     path = new_recording(t, folder, before)
     named = datetime.datetime.strptime(path.name, "Zentrovia_%Y%m%d_%H%M%S.mp4")
     t.check(clicked - datetime.timedelta(seconds=2) <= named <= started, "the file is named after its start time",
             (path.name, clicked, started))
-    check_recording(t, path, stopped - began - paused_s, "the recording")
+    check_recording(t, path, recorded(began, stopped, *pauses), "the recording")
     check_frame_shows_window(t, app, path)
     path.unlink()
     check_taken_name(t, app, folder)

@@ -2,8 +2,9 @@
 through minimise, the tray's Hide/Show and a double click on the icon, then leave with the
 tray menu's Exit, chosen from the keyboard while a recording is paused."""
 import zvtest as zv
-from zentrovia import (FOLDER, PAUSE, RECORD, WM_LBUTTONDBLCLK, WM_TRAYICON, check_recording, click, controls,
-                       linux_path, main_window, new_recording, open_tray_menu, seconds, start, status)
+from zentrovia import (FOLDER, PAUSE, READY, RECORD, WM_LBUTTONDBLCLK, WM_TRAYICON, check_recording, click, controls,
+                       linux_path, main_window, new_recording, open_tray_menu, picture, picture_watch, recorded, seconds,
+                       start, status, status_watch)
 
 ALREADY_RUNNING = "Zentrovia is already running.\nCheck the system tray (bottom-right corner)."
 
@@ -38,9 +39,10 @@ def check_second_start(t, app):
 def check_tray_exit_while_paused(t, app):
     folder = linux_path(controls(app)[FOLDER]["text"])
     before = {p.name for p in folder.glob("*.mp4")}
-    began = click(app, RECORD)
-    zv.wait_for(lambda: seconds(status(app)) >= 2, 15, what="two seconds of recording")
-    paused = click(app, PAUSE)
+    began = click(app, RECORD, status_watch(app, READY, "--until-not"))
+    zv.wait_for(lambda: seconds(status(app)) >= 2, 30, what="two seconds of recording")
+    pausing = picture(app, PAUSE)
+    paused = click(app, PAUSE, picture_watch(app, PAUSE, pausing, "--until-not"))
     frozen = seconds(status(app))
     items = [(i["text"], i["id"]) for i in open_tray_menu(app) if i["separator"] == "0"]
     t.check_equal([items[0], items[1], items[3]],
@@ -51,7 +53,7 @@ def check_tray_exit_while_paused(t, app):
     zv.key("Up", "Return")  # the last item, Exit
     t.check_equal(zv.wait_exit(app, 30), 0, "the tray menu's Exit while paused ends the program with 0")
     made = new_recording(t, folder, before)
-    check_recording(t, made, paused - began, "left from the tray while paused")
+    check_recording(t, made, recorded(began, paused), "left from the tray while paused")
     made.unlink()
 
 

@@ -49,13 +49,43 @@ def seconds(text):
     return match and int(match[1]) * 3600 + int(match[2]) * 60 + int(match[3])
 
 
-def click(app, control_id):
-    """A real mouse click on a control of the main window; returns when it was made. The pointer then leaves."""
+def took(before, watch):
+    """Runs `watch` (a driver text or send with --until or --until-not), which waits within one run for the
+    program to show what was asked of it at `before`; gives the span (before, seen), however busy the machine."""
+    zv.run_driver(*watch, "--timeout-ms", 60000, timeout=90)
+    return before, time.monotonic()
+
+
+def status_watch(app, text, until="--until"):
+    return "text", "--hwnd", controls(app)[STATUS]["hwnd"], until, text
+
+
+def picture_watch(app, control_id, handle, until="--until"):
+    return "send", "--hwnd", controls(app)[control_id]["hwnd"], "--msg", BM_GETIMAGE, until, handle
+
+
+def picture(app, control_id):
+    return zv.run_driver("send", "--hwnd", controls(app)[control_id]["hwnd"], "--msg", BM_GETIMAGE)[0]["result"]
+
+
+def click(app, control_id, watch=None):
+    """A real mouse click on a control of the main window; returns when it was made. The pointer then leaves.
+    With a `watch`, the span within which the program took it (see took())."""
     client, (left, top, right, bottom) = rect(main_window(app)["client"]), rect(controls(app)[control_id]["rect"])
+    before = time.monotonic()
     zv.mouse_click(client[0] + (left + right) // 2, client[1] + (top + bottom) // 2)
     clicked = time.monotonic()
     zv.mouse_move(*AWAY)
-    return clicked
+    return clicked if watch is None else took(before, watch)
+
+
+def recorded(start, end, *pauses):
+    """Time recorded between the spans of two clicks, less the pauses (pairs of spans), as the shortest and
+    longest a file may be: reckoned from the clicks, to half a second and whatever any span took over a second."""
+    spans = [start, end, *(span for pause in pauses for span in pause)]
+    reckoned = end[0] - start[0] - sum(resumed[0] - paused[0] for paused, resumed in pauses)
+    slack = 0.5 + sum(max(0, seen - asked - 1) for asked, seen in spans)
+    return reckoned - slack, reckoned + slack
 
 
 def pictures(app, scratch):
@@ -65,8 +95,7 @@ def pictures(app, scratch):
     def one(control_id):
         left, top = rect(parts[control_id]["rect"])[:2]
         shot = zv.capture(client[0] + left + 8, client[1] + top + 8, 32, 32, scratch / f"{control_id}.bmp")
-        handle = zv.run_driver("send", "--hwnd", parts[control_id]["hwnd"], "--msg", BM_GETIMAGE)[0]["result"]
-        return handle, hashlib.sha256(b"".join(shot.rows)).hexdigest()[:16]
+        return picture(app, control_id), hashlib.sha256(b"".join(shot.rows)).hexdigest()[:16]
     return one(RECORD), one(PAUSE)
 
 
@@ -92,7 +121,8 @@ def new_recording(t, folder, before):
 
 def check_recording(t, path, expected_s, label, sound=False):
     """One full-screen H.264 stream, with sound also one AAC 48 kHz stereo stream ending within a
-    frame of the picture; expected_s long (a pause left out), no hole, decoded without a word."""
+    frame of the picture; expected_s long (to 1 s; or within half a second of a (shortest, longest)
+    pair, see recorded()) with the pauses left out, no hole, decoded without a word."""
     probe = zv.ffprobe_json(path)
     streams = [(s["codec_name"], s.get("width", s.get("sample_rate")), s.get("height", s.get("channels")))
                for s in probe["streams"]]
@@ -102,11 +132,14 @@ def check_recording(t, path, expected_s, label, sound=False):
         ends = [float(s["start_time"]) + float(s["duration"]) for s in probe["streams"]]
         t.check(abs(ends[0] - ends[1]) <= 1 / 30, f"{label}: picture and sound end within a frame", ends)
     duration = float(probe["format"]["duration"])
-    t.check(abs(duration - expected_s) <= 1.0, f"{label}: {duration:.2f} s long, recorded {expected_s:.2f} s")
+    low, high = (expected_s - 1, expected_s + 1) if isinstance(expected_s, float) else (expected_s[0] - .5, expected_s[1] + .5)
+    t.check(low <= duration <= high, f"{label}: {duration:.2f} s long, recorded {low:.2f} to {high:.2f} s")
     frames = zv.ffprobe_frames(path)
     times = [float(f["pts_time"]) for f in frames]
     gaps = [b - a for a, b in zip(times, times[1:])] or [0]
-    t.check(min(gaps) > 0 and max(gaps) < 1.0, f"{label}: frames rise with no hole in the timeline",
+    # A machine too busy to take a click at once may also starve the capture: as long a hole is no fault.
+    hole = max(1.0, (high - low - 1) / 2)
+    t.check(min(gaps) > 0 and max(gaps) < hole, f"{label}: frames rise with no hole of {hole:.1f} s in the timeline",
             f"{max(gaps):.2f} s")
     # The program's own key-frame interval, 2 s: a player can seek to within 2 s anywhere.
     keys = [at for at, f in zip(times, frames) if f["key_frame"] == 1] + [duration]

@@ -119,6 +119,19 @@ bool Poll(const Args& args, const std::function<bool()>& done) {
     return done();
 }
 
+// --until V / --until-not V: waits first (--timeout-ms) for the value to be, or to stop being, V.
+std::string Awaited(const Args& args, const std::function<std::string()>& value) {
+    const auto is = args.find("until"), isNot = args.find("until-not");
+    if (is == args.end() && isNot == args.end()) return value();
+    std::string now;
+    if (!Poll(args, [&] {
+            now = value();
+            return is != args.end() ? now == is->second : now != isNot->second;
+        }))
+        throw Failure{1, "not in time: " + now};
+    return now;
+}
+
 HWND WaitFor(const Args& args) {
     std::vector<HWND> found;
     if (!Poll(args, [&] { return !(found = Matching(args)).empty(); })) throw Failure{1, "no matching window in time"};
@@ -224,7 +237,8 @@ int Run(const std::string& verb, const Args& a) {
     if (verb == "find") return Print(Describe(WaitFor(a), false));
     if (verb == "windows") return PrintAll(Matching(a), false);
     if (verb == "children") return PrintAll(ChildrenOf(Window(a)), true);
-    if (verb == "text") return Print(Record{}.hex("hwnd", Number(a, "hwnd")).add("text", TextOf(Window(a))));
+    if (verb == "text")
+        return Print(Record{}.hex("hwnd", Number(a, "hwnd")).add("text", Awaited(a, [&] { return Utf8(TextOf(Window(a))); })));
     if (verb == "post") return Post(Window(a), static_cast<UINT>(Number(a, "msg")), number("wparam"), number("lparam"));
     if (verb == "command") return Post(Window(a), WM_COMMAND, static_cast<WPARAM>(Number(a, "id")), 0);
     if (verb == "close") return Post(Window(a), WM_CLOSE, 0, 0);
@@ -237,11 +251,13 @@ int Run(const std::string& verb, const Args& a) {
         return fputs(items->c_str(), stdout) < 0;
     }
     if (verb == "send") {
-        if (!SendMessageTimeoutW(Window(a), static_cast<UINT>(Number(a, "msg")), number("wparam"), number("lparam"),
-                                 SMTO_ABORTIFHUNG, static_cast<UINT>(Number(a, "timeout-ms", 5000)), &result)) {
-            throw Failure{1, "the window did not answer in time"};
-        }
-        return Print(Record{}.add("result", static_cast<long long>(result)).hex("result_hex", result));
+        const std::string answer = Awaited(a, [&] {
+            if (!SendMessageTimeoutW(Window(a), static_cast<UINT>(Number(a, "msg")), number("wparam"), number("lparam"),
+                                     SMTO_ABORTIFHUNG, static_cast<UINT>(Number(a, "timeout-ms", 5000)), &result))
+                throw Failure{1, "the window did not answer in time"};
+            return std::to_string(static_cast<long long>(result));
+        });
+        return Print(Record{}.add("result", answer).hex("result_hex", result));
     }
     if (verb == "state" || verb == "wait-gone") {  // unlike the others, for a window that may be gone
         if (verb == "wait-gone" && !Poll(a, [&] { return !IsWindow(handle); })) throw Failure{1, "still there"};

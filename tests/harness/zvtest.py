@@ -206,9 +206,6 @@ def key(*keys: str) -> None:
     xdotool("key", "--delay", 100, *keys)
 
 
-def type_text(text: str) -> None:
-    xdotool("type", "--delay", 20, text)
-
 
 def ffprobe_json(path: Path | str, *extra: str, timeout: float = 120) -> dict[str, Any]:
     """ffprobe -show_format -show_streams (plus extra options) as parsed JSON."""

@@ -1,6 +1,6 @@
 // The webcam overlay on real windows, with stand-ins for the camera's preview graph: where each
 // corner puts it, Apply in the settings window moving it, repeated close, COM left as found, and
-// a graph that will not run.
+// a graph that will not run; and the real graph, which finds no camera here.
 #include "app/AppState.h"
 #include "app/MainCommands.h"
 #include "app/SettingsWindow.h"
@@ -112,6 +112,13 @@ TEST_F(Webcam, EachOpeningUndoesItsOwnComInitialisation) {
         EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK) << "COM was left initialised";
         CoUninitialize();
     }).join();
+}
+
+// The real graph on this machine, which has no camera: built up to the camera, and ended there.
+TEST_F(Webcam, TheRealGraphWithoutACameraEndsAtTheCamera) {
+    WebcamOverlay overlay;
+    EXPECT_EQ(StartCameraPreview(overlay), VFW_E_NO_CAPTURE_HARDWARE);
+    EXPECT_TRUE(overlay.graph && overlay.captureBuilder && !overlay.camera) << "not the camera's branch";
 }
 
 TEST_F(Webcam, AGraphThatWillNotRunIsTornDownWithTheWarningAndTheToggleOff) {

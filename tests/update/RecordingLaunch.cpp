@@ -1,11 +1,14 @@
 // The test build's installer start: records the request it was given and whether the file could
-// be opened for writing at that moment, then makes it, unless a "zv-decline" file beside the
-// record stands for a user who declines the elevation.
+// be opened for writing at that moment, then passes it to the program's own start, unless a
+// "zv-decline" file beside the record stands for a user who declines the elevation.
 #include "update/UpdatePrompt.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace {
+
+BOOL (*programLaunch)(SHELLEXECUTEINFOW& request) = nullptr;
 
 BOOL RecordAndLaunch(SHELLEXECUTEINFOW& request) {
     wchar_t record[MAX_PATH] = {};
@@ -23,10 +26,10 @@ BOOL RecordAndLaunch(SHELLEXECUTEINFOW& request) {
         SetLastError(ERROR_CANCELLED);
         return FALSE;
     }
-    return ShellExecuteExW(&request);
+    return programLaunch(request);
 }
 
-// In place before wWinMain: the pointer itself is constant-initialised.
-[[maybe_unused]] const bool recordingLaunchInstalled = (launchInstaller = RecordAndLaunch, true);
+// In place before wWinMain: the program's pointer itself is constant-initialised.
+[[maybe_unused]] const bool recordingLaunchInstalled = (programLaunch = std::exchange(launchInstaller, RecordAndLaunch), true);
 
 }  // namespace

@@ -129,6 +129,11 @@ def check_failed_downloads(t, server, installer):
     t.check_equal(j.box(FAILED, "ok"), "The installer could not be started.", "elevation declined")
     j.still_running("elevation declined")
     decline.unlink()
+    # Bytes that are no program: the real start fails, and the user is told the same.
+    j = Journey(t, server, offer(), {SETUP: Reply(b"no program")})
+    j.box(PROMPT, "ok")
+    t.check_equal(j.box(FAILED, "ok"), "The installer could not be started.", "a download that is no program")
+    j.still_running("a download that is no program")
     launch_record().unlink()
 
 

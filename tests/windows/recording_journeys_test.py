@@ -11,17 +11,17 @@ import time
 import tkinter
 
 import zvtest as zv
-from zentrovia import (BM_GETIMAGE, FOLDER, MICROPHONE, PAUSE, RECORD, check_recording, choose_sound, controls,
-                       decoded_sound, new_recording, seconds, start, status)
+from zentrovia import (BM_GETIMAGE, FOLDER, MICROPHONE, PAUSE, READY, RECORD, check_recording, choose_sound, controls,
+                       decoded_sound, new_recording, recorded, seconds, start, status, status_watch, took)
 
 MB = 1024 * 1024
 
 
-def command(app, ident):
-    """Posts the command; gives when, the middle of the driver's run."""
+def command(app, ident, watch=None):
+    """Posts the command; gives when, the middle of the driver's run; with a `watch`, the span of took()."""
     before = time.monotonic()
     zv.run_driver("command", "--hwnd", app.hwnd, "--id", ident)
-    return (before + time.monotonic()) / 2
+    return (before + time.monotonic()) / 2 if watch is None else took(before, watch)
 
 
 def message_box(t, app, what):
@@ -46,11 +46,11 @@ def without_media_foundation(t, folder):
         app, _ = start(t)
     finally:
         session["WINEDLLOVERRIDES"] = saved
-    began = command(app, RECORD)
+    began = command(app, RECORD, status_watch(app, READY, "--until-not"))
     zv.wait_for(lambda: seconds(status(app)) >= 3, 30, what="three seconds of recording")
-    stopped = command(app, RECORD)
+    stopped = command(app, RECORD, status_watch(app, READY))
     path = new_recording(t, folder, set())
-    check_recording(t, path, stopped - began, "without Media Foundation")
+    check_recording(t, path, recorded(began, stopped), "without Media Foundation")
     path.unlink()
     zv.stop_app(app)
 
@@ -101,7 +101,7 @@ def volume_fills_up(t, folder):
     t.check_equal(list(folder.glob("*.mp4")), [], "almost full: no file")
 
     fill_to(100 * MB)  # exactly enough
-    began = command(app, RECORD)
+    began = command(app, RECORD, status_watch(app, READY, "--until-not"))
     zv.wait_for(lambda: seconds(status(app)) >= 1, 30, what="a recording with exactly 100 MB free")
     fill_to(52 * MB)  # above what going on needs, with room for two seconds of writing
     zv.wait_for(lambda: seconds(status(app)) >= 4, 30, what="the recording to go on with 52 MB free")
@@ -111,7 +111,7 @@ def volume_fills_up(t, folder):
     path = new_recording(t, folder, set())
     t.check(path.name in text, "filling up: the message names the file", text)
     # The guard looks about once a second, so the recording ends within a second of the filling.
-    check_recording(t, path, filled - began + 0.5, "filling up")
+    check_recording(t, path, recorded(began, (filled, filled + 1)), "filling up")
 
     # Filled to the last byte at once, faster than the guard looks: a full disk all the same.
     filler.unlink()
