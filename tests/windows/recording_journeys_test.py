@@ -163,7 +163,9 @@ def with_sound(t, folder):
         spans.append((time.monotonic(), command(app, ident), time.monotonic()))
     muted, unmuted, paused, resumed, stopped = spans
     path = new_recording(t, folder, set())
-    check_recording(t, path, stopped[1] - began - (resumed[1] - paused[1]), "with sound", sound=True)
+    posted = lambda span: (span[0], span[2])
+    check_recording(t, path, recorded((began, began), posted(stopped), (posted(paused), posted(resumed))), "with sound",
+                    sound=True)
     samples, sides, start_s = decoded_sound(path)
     t.check(sides < 0.01, "the mono source is on both channels alike", sides)
     heard = next((i for i, x in enumerate(samples) if abs(x) > 0.1), 0) / 48000
