@@ -157,7 +157,8 @@ void FinishRecordingSound(Recorder& r, int64_t stopQpc100ns, int64_t videoEnd100
     StopAudioCapture(s.capture);
     std::lock_guard<std::mutex> guard(s.lock);
     if (!s.timeline) return;
-    s.converter.flush(s.converted);
+    // A failed flush loses only the few frames the resampler held: the padding below makes them up.
+    (void)s.converter.flush(s.converted);
     // Silence added, or the held-back tail cut, so that the track ends with the picture.
     const int64_t held = static_cast<int64_t>(s.converted.size() / kSoundChannels);
     const int64_t toEnd = std::max(-held, zv::audio::FramesToTrackEnd(videoEnd100ns, s.framesWritten + held));

@@ -2,6 +2,7 @@
 as a user sees them, and checking a recording with ffprobe/ffmpeg."""
 import array
 import hashlib
+import math
 import re
 import time
 import subprocess
@@ -187,10 +188,13 @@ def choose_sound(app, name):
 
 
 def decoded_sound(path):
-    """The left channel of the sound as 48 kHz floats, the right one's largest difference from it,
-    and the stream's start time."""
+    """The left channel of the sound as 48 kHz floats, how far the right one is from it (the RMS of
+    their difference against the left's: AAC codes the two sides apart at times, so a few samples
+    at a sudden change differ by some per cent), and the stream's start time."""
     raw = subprocess.run(["ffmpeg", "-v", "error", "-i", str(path), "-map", "0:a:0", "-f", "f32le", "-ar", "48000", "-"],
                          capture_output=True, timeout=120).stdout
     both = array.array("f", raw[:len(raw) // 8 * 8])
     start = float(zv.ffprobe_json(path, "-select_streams", "a:0")["streams"][0]["start_time"])
-    return both[0::2], max((abs(a - b) for a, b in zip(both[0::2], both[1::2])), default=0), start
+    left, right = both[0::2], both[1::2]
+    apart = math.sqrt(sum((a - b) ** 2 for a, b in zip(left, right)) / max(sum(a * a for a in left), 1e-9))
+    return left, apart, start
