@@ -93,6 +93,10 @@ std::vector<std::string> topLevelBoxes(const std::string& path) {
     for (uint64_t at = 0; in.seekg(std::streamoff(at)) && in.read(reinterpret_cast<char*>(header), 8);) {
         const uint32_t size = uint32_t(header[0]) << 24 | header[1] << 16 | header[2] << 8 | header[3];
         types.emplace_back(reinterpret_cast<char*>(header + 4), 4);
+        uint8_t n[4];  // a fragment's number, from its mfhd (after moof and mfhd headers and version/flags)
+        if (types.back() == "moof" && in.seekg(std::streamoff(at + 20)) && in.read(reinterpret_cast<char*>(n), 4)) {
+            types.back() += std::to_string(uint32_t(n[0]) << 24 | n[1] << 16 | n[2] << 8 | n[3]);
+        }
         if (size < 8) break;
         at += size;
     }

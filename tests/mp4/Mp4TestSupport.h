@@ -22,7 +22,7 @@ using ProbeSection = std::map<std::string, std::string>;
 std::vector<ProbeSection> probe(const std::string& path, const std::string& sections);
 double number(const ProbeSection& section, const std::string& key);  // NaN if absent
 
-std::vector<std::string> topLevelBoxes(const std::string& path);
+std::vector<std::string> topLevelBoxes(const std::string& path);  // a moof with its number: "moof1"
 
 // ffmpeg decodes it without a word, ffprobe sees one H.264 stream of this size whose packets
 // are shown at `shown` (100 ns from the first) for as long as the gap to the next (the last

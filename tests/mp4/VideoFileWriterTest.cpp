@@ -108,7 +108,13 @@ TEST(Mp4Muxer, StoppedBetweenIndexAndCommitStillPlays) {
         }
         ASSERT_TRUE(muxer.writeFinalIndex());
     }
-    EXPECT_EQ(topLevelBoxes(path).back(), "moov");
+    const std::vector<std::string> boxes = topLevelBoxes(path);
+    EXPECT_EQ(boxes.back(), "moov");
+    std::vector<std::string> fragments, numbered;  // fragment numbers count up from 1
+    std::copy_if(boxes.begin(), boxes.end(), std::back_inserter(fragments), [](auto& b) { return b.starts_with("moof"); });
+    for (size_t i = 1; i <= fragments.size(); ++i) numbered.push_back("moof" + std::to_string(i));
+    EXPECT_GE(fragments.size(), 2u);
+    EXPECT_EQ(fragments, numbered);
     expectPlaysAs(path, 64, 48, times, false);
 }
 
