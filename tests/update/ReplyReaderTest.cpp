@@ -44,6 +44,15 @@ TEST(ReplyReader, Utf8ToWide) {
     EXPECT_EQ(Utf8ToWide(""), L"");
     EXPECT_EQ(Utf8ToWide(std::string("ab\0cd", 5)), L"ab");
     EXPECT_EQ(Utf8ToWide("a\xFF"), L"a\uFFFD");
+    // Each limit of UTF-8 one step either side: shortest forms, surrogates, the last code point.
+    const struct { const char* bytes; std::wstring text; } edges[] = {
+        {"\xC1\xBF", L"\uFFFD\uFFFD"}, {"\xC2\x80", L"\u0080"},
+        {"\xE0\x9F\xBF", L"\uFFFD"}, {"\xE0\xA0\x80", L"\u0800"},
+        {"\xED\x9F\xBF", L"\uD7FF"}, {"\xED\xA0\x80", L"\uFFFD"}, {"\xED\xBF\xBF", L"\uFFFD"}, {"\xEE\x80\x80", L"\uE000"},
+        {"\xEF\xBF\xBF", L"\uFFFF"}, {"\xF0\x8F\xBF\xBF", L"\uFFFD"}, {"\xF0\x90\x80\x80", L"\xD800\xDC00"},
+        {"\xF4\x8F\xBF\xBF", L"\xDBFF\xDFFF"}, {"\xF4\x90\x80\x80", L"\uFFFD"},
+    };
+    for (const auto& e : edges) EXPECT_EQ(Utf8ToWide(e.bytes), e.text) << e.bytes;
 }
 
 TEST(ReplyReader, ShortenText) {
@@ -53,7 +62,10 @@ TEST(ReplyReader, ShortenText) {
         {L"a\nb\nc", 10, 2, L"a\nb..."},
         {L"a\nb\n", 10, 2, L"a\nb..."},
         {L"a\nb", 10, 2, L"a\nb"},
-        {L"ab\xD83D\xDE00", 3, 5, L"ab..."},
+        {L"ab\xD800\xDC00", 3, 5, L"ab..."},
+        {L"ab\xDBFF\xDFFF", 3, 5, L"ab..."},  // never half a pair, up to the last high surrogate
+        {L"ab\xDC00\xDC00", 3, 5, L"ab\xDC00..."},
+        {L"ab\xD7FF" L"c", 3, 5, L"ab\xD7FF..."},
         {L"", 0, 0, L""},
     };
     for (const auto& c : cases) EXPECT_EQ(ShortenText(c.text, c.units, c.lines), c.expected) << c.text.size();
