@@ -1,7 +1,8 @@
 """The tests' update server: HTTPS on localhost:PORT with a certificate authority made for
 the run, answering every path from a table of scripted replies (status, body, announced
 length or chunking, a stall or a hold until the test releases it, a cut mid-body, a body
-without end)."""
+without end); and a proxy that tunnels every CONNECT to it, whatever host was asked for."""
+import contextlib
 import dataclasses
 import http.server
 import shutil
@@ -13,7 +14,7 @@ import threading
 import time
 from pathlib import Path
 
-PORT = 48443
+PORT, TUNNEL_PORT = 48443, 48480
 BASE = f"https://localhost:{PORT}"
 CA_IN_STORE = Path("/usr/local/share/ca-certificates/zentrovia-update-test.crt")
 
@@ -109,3 +110,39 @@ def _handler(server: Server):
             self.wfile.flush()
 
     return Handler
+
+
+class Tunnel:
+    """An HTTP proxy on localhost:TUNNEL_PORT for one client: records the CONNECT target, passes the
+    bytes on to the server, and sets `closed` when either side has gone."""
+
+    def __init__(self):
+        self.target, self.closed = None, threading.Event()
+        self.listener = socket.create_server(("127.0.0.1", TUNNEL_PORT))
+        self.listener.settimeout(120)
+        threading.Thread(target=self._serve, daemon=True).start()
+
+    def _serve(self):
+        try:
+            client, _ = self.listener.accept()
+            with client, socket.create_connection(("127.0.0.1", PORT), timeout=30) as server:
+                head = b""
+                while b"\r\n\r\n" not in head and (more := client.recv(4096)):
+                    head += more
+                self.target = head.split(b" ")[1].decode() if head.startswith(b"CONNECT ") else head[:60]
+                client.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
+                client.settimeout(30)
+                threading.Thread(target=self._pump, args=(server, client), daemon=True).start()
+                self._pump(client, server)
+        except OSError:
+            pass
+        finally:
+            self.listener.close()
+            self.closed.set()
+
+    @staticmethod
+    def _pump(source, sink):
+        with contextlib.suppress(OSError):
+            while data := source.recv(65536):
+                sink.sendall(data)
+            sink.shutdown(socket.SHUT_WR)

@@ -1,4 +1,5 @@
-"""The update journeys under Wine against the scripted HTTPS server: the check's decision
+"""The update journeys under Wine against the scripted HTTPS server: the shipped program's own
+server asked through a proxy and a certificate for another name refused; the check's decision
 table (through update_probe), then the prompt, failing downloads, progress, Cancel and Exit
 against a server that stops sending, and a complete download that starts the installer from a
 folder of its own and ends a program that is recording."""
@@ -10,10 +11,11 @@ import subprocess
 import tempfile
 import threading
 import time
+import urllib.parse
 from pathlib import Path
 
 import zvtest as zv
-from update_server import BASE, Reply, Server
+from update_server import BASE, TUNNEL_PORT, Reply, Server, Tunnel
 
 PROBE = Path(os.environ["ZV_UPDATE_PROBE"])
 LATEST, SETUP = "/api/version/latest", "/Zentrovia-Setup.exe"
@@ -37,6 +39,25 @@ def wine(*args, timeout=120):
 
 def run_probe(*args):
     return dict(f.split("=", 1) for f in wine(PROBE, *args, timeout=40).stdout.split() if "=" in f)
+
+
+def check_shipped_server(t, server):
+    """The shipped program asks the server it was built with, over HTTPS; a server whose certificate is
+    for another name (ours, for localhost, with an offer ready) never even gets the request."""
+    server.routes[LATEST], served, tunnel = offer(), len(server.served), Tunnel()
+    os.environ["http_proxy"] = f"http://127.0.0.1:{TUNNEL_PORT}"  # read by WinHTTP's default proxy setting
+    app = zv.start_app(os.environ["ZV_SHIPPED_EXE"])
+    del os.environ["http_proxy"]
+    try:
+        win = zv.find_window(title="zentrovia", class_name="ZENTROVIA", timeout_ms=20000)
+        app.hwnd, app.pid = win["hwnd"], int(win["pid"])
+        t.check(tunnel.closed.wait(90), "the shipped program's update check ended")
+        expected = urllib.parse.urlsplit(os.environ["ZV_SHIPPED_SERVER"])
+        t.check_equal((expected.scheme, tunnel.target), ("https", f"{expected.hostname}:{expected.port or 443}"),
+                      "it asked for its own server, over HTTPS")
+        t.check_equal(server.served[served:], [], "the certificate for another name was refused before the request")
+    finally:
+        zv.stop_app(app)
 
 
 def check_decisions(t, server):
@@ -274,6 +295,7 @@ def main(t):
     t.at_cleanup(lambda: run_probe("check", "-"))
     launch_record().unlink(missing_ok=True)
     installer = PROBE.read_bytes()
+    check_shipped_server(t, server)
     check_decisions(t, server)
     check_prompts(t, server)
     check_failed_downloads(t, server, installer)
