@@ -31,6 +31,22 @@ void DrawCursor(const Recorder& r) {
                info.hCursor, 0, 0, 0, nullptr, DI_NORMAL);
 }
 
+// Copies what of the capture rectangle lies on the desktop (a selection may reach past the primary
+// screen onto no monitor at all) and blacks out the rest: a copy from beyond the desktop comes out
+// black as a whole on some systems instead of only where there is nothing.
+bool GrabScreen(const Recorder& r) {
+    const RECT wanted{r.captureX, r.captureY, r.captureX + r.frameWidth, r.captureY + r.frameHeight};
+    const int left = GetSystemMetrics(SM_XVIRTUALSCREEN), top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const RECT desktop{left, top, left + GetSystemMetrics(SM_CXVIRTUALSCREEN), top + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+    RECT shown{};
+    if (!IntersectRect(&shown, &wanted, &desktop) || !EqualRect(&shown, &wanted)) {
+        if (!PatBlt(r.memoryDC.get(), 0, 0, r.frameWidth, r.frameHeight, BLACKNESS)) return false;
+        if (IsRectEmpty(&shown)) return true;
+    }
+    return BitBlt(r.memoryDC.get(), shown.left - r.captureX, shown.top - r.captureY, shown.right - shown.left,
+                  shown.bottom - shown.top, r.screenDC.get(), shown.left, shown.top, SRCCOPY);
+}
+
 // The screen DC, a memory DC and a DIB section of the frame's size selected into it. The
 // memory DC's own 1x1 bitmap is not kept: deleting the DC lets go of whatever it holds.
 HRESULT OpenGrabSurface(Recorder& r) {
@@ -95,8 +111,7 @@ HRESULT WriteFrameSample(Recorder& r, int64_t sampleTime) {
 
 HRESULT Recorder::captureFrame(int64_t sampleTime) {
     if (!memoryDC) ZV_RETURN_IF_FAILED(OpenGrabSurface(*this));
-    if (!BitBlt(memoryDC.get(), 0, 0, frameWidth, frameHeight, screenDC.get(), captureX, captureY, SRCCOPY))
-        return E_FAIL;
+    if (!GrabScreen(*this)) return E_FAIL;
     DrawCursor(*this);
     // GDI may batch its drawing; the bits are read directly from here on.
     GdiFlush();

@@ -1,6 +1,7 @@
 """Journey: choose the capture rectangle on the region selector with real drags, clicks and
-Escape, and find each choice (or its absence) in the next recording: its size by ffprobe, its
-place by the pattern window decoded where the selection put it."""
+Escape (and one released past the screen's top-left corner, as on a second monitor), and find
+each choice (or its absence) in the next recording: its size by ffprobe, its place by the
+pattern window decoded where the selection put it."""
 import os
 
 import zvtest as zv
@@ -45,6 +46,17 @@ def drag(x0, y0, x1, y1, escape_midway=False):
     return gesture
 
 
+def posted_drag(x0, y0, x1, y1):
+    """A drag one screen cannot give: released left of and above it, where a pointer captured on a second
+    monitor goes (negative positions, 16-bit in the message)."""
+    def gesture():
+        selector = zv.find_window(class_name="RegionSelectorClass")["hwnd"]
+        for message, x, y in ((0x201, x0, y0), (0x200, x1, y1), (0x202, x1, y1)):  # down, move, up
+            zv.run_driver("post", "--hwnd", selector, "--msg", message, "--wparam", 1, "--lparam",
+                          (y & 0xFFFF) << 16 | (x & 0xFFFF))
+    return gesture
+
+
 def record(t, app, folder):
     before = {p.name for p in folder.glob("*.mp4")}
     click(app, RECORD)
@@ -78,11 +90,12 @@ def main(t):
     zv.xdotool("mousemove", 260, 12, "mousedown", 1, "sleep", 0.3, "mousemove", 960, 512, "sleep", 0.3, "mouseup", 1)
     zv.wait_for(lambda: rect(zv.find_window(title="zentrovia", pid=app.pid)["rect"])[0] == 700, 10,
                 what="the main window moved away")
-    for what, (x0, y0, x1, y1) in (("drag (100,100)-(400,300)", (100, 100, 400, 300)),
-                                   ("reverse drag (400,300)-(100,100)", (400, 300, 100, 100))):
+    for what, gesture, x, y in (("drag (100,100)-(400,300)", drag(100, 100, 400, 300), 100, 100),
+                                ("reverse drag (400,300)-(100,100)", drag(400, 300, 100, 100), 100, 100),
+                                ("drag (280,190)-(-20,-10)", posted_drag(280, 190, -20, -10), -20, -10)):
         zv.run_driver("command", "--hwnd", app.hwnd, "--id", FULL_SCREEN)
-        t.check(on_selector(app, drag(x0, y0, x1, y1)), f"{what}: the main window hides and comes back in front")
-        check_recorded_region(t, app, folder, 100, 100, what)
+        t.check(on_selector(app, gesture), f"{what}: the main window hides and comes back in front")
+        check_recorded_region(t, app, folder, x, y, what)
     on_selector(app, drag(100, 50, 401, 251))
     for what, gesture in (("a click", drag(200, 200, 200, 200)), ("a horizontal drag", drag(50, 50, 300, 50)),
                           ("Escape mid-drag", drag(150, 150, 450, 350, escape_midway=True))):
