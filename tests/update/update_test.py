@@ -69,6 +69,9 @@ def check_decisions(t, server):
         ("-", Reply(b"<html>gone</html>", 404), "0"), ("-", Reply(b""), "0"), ("-", offer(""), "0"),
         (long_version[:-1], offer(long_version[:-1]), "0"), (long_version, offer(long_version), "1"),
         ("-", Reply(offer().body[:-1] + b',"x":"', length=None, endless=True), "0"),  # no end: no offer
+        # A reply may take 64 KiB and not a byte more, told in advance or found out while reading.
+        ("-", Reply(offer().body.ljust(65536)), "1"), ("-", Reply(offer().body.ljust(65537)), "0"),
+        ("-", Reply(offer().body.ljust(65536), length=None), "1"), ("-", Reply(offer().body.ljust(65537), length=None), "0"),
     ]
     for stored, reply, expected in rows:
         server.routes[LATEST] = reply
