@@ -125,13 +125,13 @@ class Tunnel:
     def _serve(self):
         try:
             client, _ = self.listener.accept()
+            client.settimeout(30)
             with client, socket.create_connection(("127.0.0.1", PORT), timeout=30) as server:
                 head = b""
                 while b"\r\n\r\n" not in head and (more := client.recv(4096)):
                     head += more
                 self.target = head.split(b" ")[1].decode() if head.startswith(b"CONNECT ") else head[:60]
                 client.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
-                client.settimeout(30)
                 threading.Thread(target=self._pump, args=(server, client), daemon=True).start()
                 self._pump(client, server)
         except OSError:
