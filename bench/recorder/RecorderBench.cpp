@@ -74,7 +74,7 @@ int CompareGrabs(const wchar_t* output, int frames) {
     WindowDc screenDc(nullptr);
     UniqueMemoryDc memory(CreateCompatibleDC(screenDc.get()));
     BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), screen.width, screen.height, 1, 32, BI_RGB};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), screen.width, screen.height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     void* bits = nullptr;
     UniqueBitmap section(CreateDIBSection(screenDc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!memory || !section) return std::fputs("recorder_bench: no DIB section\n", stderr), 1;

@@ -227,7 +227,9 @@ TEST_P(EncoderFfmpeg, DecodesToTheEncodersPicturesWithinRateAndKeyFrameBounds) {
         ASSERT_TRUE(wellFormed(frame.data)) << "frame " << i;
         EXPECT_EQ(frame.keyFrame, i == 0 || time - lastKey >= s.keyInterval - kFrame30 / 2) << "frame " << i;
         if (frame.keyFrame) lastKey = time;
-        if (i > 0) EXPECT_LE(frame.data.size(), s.maxBytesAfterFirst) << "frame " << i;
+        if (i > 0) {
+            EXPECT_LE(frame.data.size(), s.maxBytesAfterFirst) << "frame " << i;
+        }
         times.push_back(time);
         appendReconstruction(encoder, s.width, s.height, reconstructions);
         for (const std::vector<uint8_t>* set : {&encoder.sps(), &encoder.pps()}) {
