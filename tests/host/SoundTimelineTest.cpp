@@ -150,10 +150,12 @@ TEST(SoundTimeline, FollowsThePictureThroughStartPausesMuteGapsLossDriftAndStop)
         {"two pauses cutting packets", 44100, 0, 0, 4, 0, {{Pause, 1003, 1507}, {Pause, 2001, 2650}}, 1, 0.01},
         {"mute within a packet and over many", 48000, 0, 0, 3, 0, {{Mute, 503, 507}, {Mute, 1001, 1733}}, 1, 0.01},
         {"silent packets, a stall, a flagged glitch", 48000, 0, 0, 4, 0,
-         {{Silent, 300, 700}, {Gap, 1000, 1300}, {FlaggedGap, 2000, 2008}}, 1, 0.01},
+         {{Silent, 300, 700}, {Gap, 1000, 1300}, {FlaggedGap, 2000, 2008}, {Gap, 3000, 3030}}, 1, 0.01},
         {"device lost after a pause", 44100, 0, 0, 3, 0, {{Pause, 500, 800}, {Lost, 1500, 9999}}, 1, 0.01},
         {"stamps jitter by 2 ms, wake-ups between bursts", 48000, 0, 2 * kMs, 60, 0, {{Wakeups, 5000, 40000}}, 40, 0.2},
         {"device 0.1 % fast for an hour", 44100, 1000, 2 * kMs, 3600, 0, {}, 40, 0.2},
+        // Past what compensation may steer: it stays at its limit, and the rest is snapped at 20 ms.
+        {"device 0.6 % fast", 48000, 6000, 0, 10, 0, {}, 20, 0.5},
         {"device 0.1 % slow for an hour", 48000, -1000, 2 * kMs, 3600, 0, {}, 40, 0.2},
     };
     for (const Case& c : cases) Simulate(c);
