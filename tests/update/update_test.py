@@ -46,8 +46,10 @@ def check_shipped_server(t, server):
     for another name (ours, for localhost, with an offer ready) never even gets the request."""
     server.routes[LATEST], served, tunnel = offer(), len(server.served), Tunnel()
     os.environ["http_proxy"] = f"http://127.0.0.1:{TUNNEL_PORT}"  # read by WinHTTP's default proxy setting
-    app = zv.start_app(os.environ["ZV_SHIPPED_EXE"])
-    del os.environ["http_proxy"]
+    try:
+        app = zv.start_app(os.environ["ZV_SHIPPED_EXE"])
+    finally:
+        del os.environ["http_proxy"]
     try:
         win = zv.find_window(title="zentrovia", class_name="ZENTROVIA", timeout_ms=20000)
         app.hwnd, app.pid = win["hwnd"], int(win["pid"])
