@@ -72,16 +72,16 @@ struct H264EncoderState {
     Complexity analyse(bool idr);
     // Changed macroblocks after the first `bitLimit` bits are postponed to later frames.
     void encodePicture(bool idr, int qp, int64_t bitLimit);
-    int refineStillMacroblocks();
+    int refineStillMacroblocks(bool stillFrame);
 };
 
 // Still content keeps the quality it was last coded with: an IDR squeezed by the rate, or a change coded
 // under pressure, would stay coarse until the next IDR while a window moves elsewhere. A slice of the
 // macroblocks coded coarser than the steady quality is coded again each frame, the rate controller
 // weighing them like any other change. Returns how many.
-int H264EncoderState::refineStillMacroblocks() {
+int H264EncoderState::refineStillMacroblocks(bool stillFrame) {
     constexpr int kCoarserBy = 3;
-    if (!rate.refinementAffordable()) return 0;
+    if (!rate.refinementAffordable(stillFrame)) return 0;
     const int count = mbCount(), limit = count / 8 + 1, coarse = rate.steadyQp() + kCoarserBy;
     int taken = 0, i = refineFrom;
     for (int scanned = 0; scanned < count && taken < limit; ++scanned, i = (i + 1) % count)
@@ -274,7 +274,7 @@ void H264Encoder::encode(const uint8_t* bgraBottomUp, int64_t time100ns, Encoded
         detectChangedMacroblocks(frame, s.previousInput, s.layout.mbWidth, s.layout.mbHeight, s.changed);
         if (!idr) {
             const bool otherChanges = std::find(s.changed.begin(), s.changed.end(), 1) != s.changed.end();
-            onlyRefinement = s.refineStillMacroblocks() > 0 && !otherChanges;
+            onlyRefinement = s.refineStillMacroblocks(!otherChanges) > 0 && !otherChanges;
         }
     }
     // Unchanged macroblocks keep their converted samples from earlier frames, even for an IDR.

@@ -83,14 +83,6 @@ int decimationScore(const int16_t* levels, int count) {
     return score;
 }
 
-// A brightness change (a fade) leaves a small residual mostly of one sign over the macroblock. With the inter
-// dead zone its steps would hardly ever be coded and the picture would lag the fade by several levels. The
-// revealed edge of a dragged window is one-signed too, but large; it keeps the dead zone.
-bool brightnessShift(const uint8_t* src, int stride, const uint8_t* pred, int sad) {
-    const int difference = dcDifference16x16(src, stride, pred, 16);
-    return difference >= 256 && difference * 4 >= sad && sad <= 256 * 16;
-}
-
 void encodeChromaResidual(const FrameCoding& f, const MacroblockPlanes& p, const uint8_t* predU, const uint8_t* predV,
                           bool intra, ChromaResidual& r) {
     const int qpc = chromaQp(f.qp);
@@ -281,16 +273,13 @@ bool encodeInterMacroblock(FrameCoding& f, int mbX, int mbY, MotionVector mv) {
     LumaResidual luma;
     int counts[16] = {};
     int blockScore[4] = {};
-    const int sad = sad16x16(p.srcY, p.strideY, predY, 16);
-    const bool exact = sad == 0;
-    // A brightness shift is quantised like intra, its DC rounded to nearest.
-    const bool shift = !exact && brightnessShift(p.srcY, p.strideY, predY, sad);
+    const bool exact = sad16x16(p.srcY, p.strideY, predY, 16) == 0;
     if (exact) std::memset(luma.levels, 0, sizeof luma.levels);
     for (int r = 0; r < 16 && !exact; ++r) {
         const int bx = r & 3, by = r >> 2;
         int16_t coefficients[16];
         forwardTransform4x4(p.srcY + by * 4 * p.strideY + bx * 4, p.strideY, predY + by * 64 + bx * 4, 16, coefficients);
-        counts[r] = quantize4x4(coefficients, f.qp, shift, 0, luma.levels[r], shift);
+        counts[r] = quantize4x4(coefficients, f.qp, false, 0, luma.levels[r]);
         if (counts[r]) blockScore[(by >> 1) * 2 + (bx >> 1)] += decimationScore(luma.levels[r], 16);
     }
     int totalScore = 0;

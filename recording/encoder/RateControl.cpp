@@ -44,6 +44,10 @@ double RateController::modelBits(int qp, Complexity complexity) const {
     return (modelInter_ * complexity.inter + modelIntra_ * complexity.intra) / quantizerStep(qp);
 }
 
+double RateController::stillShare() const {
+    return frameSeconds_ * (bitrate_ - keyBits_ / keySeconds_ - std::max(0.0, debt_) / kDebtSeconds);
+}
+
 double RateController::predictBits(bool idr, int qp, Complexity complexity) const {
     return idr ? intraHeaderBits_ + modelBits(qp, complexity) : kFrameOverheadBits + interRatio_ * modelBits(qp, complexity);
 }
@@ -117,6 +121,11 @@ int RateController::chooseQp(bool idr, int64_t time100ns, Complexity complexity,
     if (stillOnly) {
         // Refinement spends what a typical frame would, down to the steady quality and a little below the plan.
         qp = std::max({qpFor(false, complexity, predictBits(false, planned, typical)), steadyQp(), planned - kRefineBelowPlan});
+        if (debt_ + keyOwed_ >= 0) {
+            // Not from savings: no more than the frame's own share, so that the debt still shrinks.
+            qp = std::max(qp, qpFor(false, complexity, stillShare()));
+            frameLimit_ = std::min(frameLimit_, 1.5 * stillShare());
+        }
     } else {
         // Near a constant quality: a sudden change is coded near the quality of its neighbours, being the
         // reference for what follows.

@@ -41,11 +41,17 @@ public:
     double predictBits(bool idr, int qp, Complexity complexity) const;
     // The quantiser recent frames with content settled on (kMinQp before there were any).
     int steadyQp() const { return averageQp_ > 0 ? int(std::lround(averageQp_)) : kMinQp; }
-    // Still content is refined from savings only: while the last IDR is not yet paid for by frames coded
-    // under the rate, refinement would take the bits the plan gave the P frames of the interval.
-    bool refinementAffordable() const { return debt_ + keyOwed_ < 0; }
+    // Still content is refined alongside other changes from savings only: while the last IDR is not yet paid
+    // for by frames coded under the rate, refinement would take the bits the plan gave the P frames of the
+    // interval. A frame with nothing else to code may also spend its own share of the rate (stillShare).
+    bool refinementAffordable(bool stillFrame) const {
+        return debt_ + keyOwed_ < 0 || (stillFrame && stillShare() > kMinStillShare * bitrate_ * frameSeconds_);
+    }
 
 private:
+    static constexpr double kMinStillShare = 0.25;  // of a frame's bits, below which refining is not worth a frame
+    // What a frame gives the rate once its part of the last IDR and of the repayment of overspending are taken.
+    double stillShare() const;
     double modelBits(int qp, Complexity complexity) const;  // what the two k's say, before headers and correction
     double room() const { return windowLimit_ - windowBits_; }
     int qpFor(bool idr, Complexity complexity, double bits) const;

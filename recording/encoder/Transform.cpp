@@ -70,32 +70,31 @@ constexpr RasterScales buildRasterScales() {
 constexpr RasterScales kRasterScales = buildRasterScales();
 
 // Eight coefficients at once: |c| * scale + offset >> shift, capped, sign restored.
-__m128i quantizeEight(__m128i c, __m128i scale, __m128i offsetLow, __m128i offsetHigh, __m128i shift) {
+__m128i quantizeEight(__m128i c, __m128i scale, __m128i offset, __m128i shift) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i sign = _mm_srai_epi16(c, 15);
     const __m128i magnitude = _mm_max_epi16(c, _mm_sub_epi16(zero, c));
     const __m128i low = _mm_mullo_epi16(magnitude, scale), high = _mm_mulhi_epu16(magnitude, scale);
-    const __m128i q0 = _mm_srl_epi32(_mm_add_epi32(_mm_unpacklo_epi16(low, high), offsetLow), shift);
-    const __m128i q1 = _mm_srl_epi32(_mm_add_epi32(_mm_unpackhi_epi16(low, high), offsetHigh), shift);
+    const __m128i q0 = _mm_srl_epi32(_mm_add_epi32(_mm_unpacklo_epi16(low, high), offset), shift);
+    const __m128i q1 = _mm_srl_epi32(_mm_add_epi32(_mm_unpackhi_epi16(low, high), offset), shift);
     const __m128i q = _mm_min_epi16(_mm_packs_epi32(q0, q1), _mm_set1_epi16(kMaxLevel));
     return _mm_sub_epi16(_mm_xor_si128(q, sign), sign);
 }
 
 }  // namespace
 
-int quantize4x4(const int16_t coefficients[16], int qp, bool intra, int first, int16_t levels[16], bool dcRoundsToNearest) {
+int quantize4x4(const int16_t coefficients[16], int qp, bool intra, int first, int16_t levels[16]) {
     const int shift = 15 + qp / 6;
     // Rounding below one half (a dead zone), wider for inter blocks whose residual is mostly noise.
     const int rounding = (1 << shift) / (intra ? 3 : 6);
     const __m128i offset = _mm_set1_epi32(rounding);
-    const __m128i dcOffset = _mm_set_epi32(rounding, rounding, rounding, dcRoundsToNearest ? (1 << shift) / 2 : rounding);
     const __m128i shiftCount = _mm_cvtsi32_si128(shift);
     const uint16_t* scale = kRasterScales.values[qp % 6];
     alignas(16) int16_t raster[16];
     const __m128i* in = reinterpret_cast<const __m128i*>(coefficients);
     const __m128i* scales = reinterpret_cast<const __m128i*>(scale);
-    const __m128i a = quantizeEight(_mm_loadu_si128(in), _mm_load_si128(scales), dcOffset, offset, shiftCount);
-    const __m128i b = quantizeEight(_mm_loadu_si128(in + 1), _mm_load_si128(scales + 1), offset, offset, shiftCount);
+    const __m128i a = quantizeEight(_mm_loadu_si128(in), _mm_load_si128(scales), offset, shiftCount);
+    const __m128i b = quantizeEight(_mm_loadu_si128(in + 1), _mm_load_si128(scales + 1), offset, shiftCount);
     levels[0] = 0;
     // Most blocks quantise to nothing; leave early for those.
     if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_or_si128(a, b), _mm_setzero_si128())) == 0xFFFF) {

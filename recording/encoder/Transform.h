@@ -11,8 +11,8 @@ void forwardTransform4x4(const uint8_t* source, int sourceStride, const uint8_t*
                          int16_t coefficients[16]);
 
 // Quantises raster coefficients into scan order from scan position `first` on (0, or 1 when the DC goes
-// elsewhere). Returns the number of non-zero levels. `dcRoundsToNearest`: no dead zone for the DC.
-int quantize4x4(const int16_t coefficients[16], int qp, bool intra, int first, int16_t levels[16], bool dcRoundsToNearest = false);
+// elsewhere). Returns the number of non-zero levels.
+int quantize4x4(const int16_t coefficients[16], int qp, bool intra, int first, int16_t levels[16]);
 // Scan-order levels back to raster coefficients ready for the inverse transform (position 0 included
 // only when first == 0).
 void dequantize4x4(const int16_t levels[16], int qp, int first, int32_t coefficients[16]);
