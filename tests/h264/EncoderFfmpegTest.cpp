@@ -166,6 +166,8 @@ std::vector<Sequence> sequences() {
         {"drag_one_idr", 80, 64, 300, 600'000, drag, 34, 0, false, 1'000'000'000},
         {"scroll", 160, 112, 40, 1'000'000, scroll, 25},
         {"fade", 96, 64, 60, 300'000, fade, 36},
+        // Overspent by a fade-in, then still: the picture is refined within half a second, not once the debt is paid.
+        {"fade_then_still", 192, 128, 120, 100'000, [](int x, int y, int i) { return fade(x, y, std::min(i, 20)); }, 26, 35, false, 1'000'000'000},
         {"noise", 96, 64, 450, 400'000, noise, 0},
         {"noise_irregular", 64, 48, 500, 300'000, noise, 0, 0, true, 10'000'000},
         {"starved", 128, 128, 400, 5'000, starved, 15, 399, false, 1'000'000'000},
