@@ -286,6 +286,12 @@ void H264Encoder::encode(const uint8_t* bgraBottomUp, int64_t time100ns, Encoded
 
     const Complexity complexity = s.analyse(idr);
     int qp = s.rate.chooseQp(idr, time100ns, complexity, onlyRefinement);
+    // Coded again within a quantiser step of what it has, a macroblock gains next to nothing (the dead zone
+    // drops the little that differs) and still costs its bits: it waits for a frame that can refine it further.
+    constexpr int kRefinedBy = 2;
+    if (onlyRefinement)
+        for (int i = 0; i < s.mbCount(); ++i)
+            if (s.changed[i] && s.codedQp[i] < qp + kRefinedBy) s.changed[i] = 0;
     constexpr int64_t kNoLimit = INT64_MAX;
     // What the access unit will weigh: length prefix, NAL header and a margin for emulation prevention bytes.
     auto unitBits = [&s] { return s.bits.bitCount() + 40 + s.bits.bitCount() / 128; };
